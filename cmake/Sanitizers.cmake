@@ -1,0 +1,10 @@
+# Sanitizer builds apply to every target of the tree.
+if(QB_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(QB_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT QB_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "QB_SANITIZE must be 'address', 'thread' or empty, not '${QB_SANITIZE}'")
+endif()

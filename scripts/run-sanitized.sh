@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the libraries and their tests under a sanitizer and runs them: address (address+undefined) or thread.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind=${1:?usage: run-sanitized.sh address|thread}
+build=build-$kind
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQB_SANITIZE="$kind" \
+  -DQB_BUILD_APP=OFF -DQB_BUILD_BENCH=OFF
+cmake --build "$build" -j"$(nproc)"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
