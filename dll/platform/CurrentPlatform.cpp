@@ -54,7 +54,9 @@ std::shared_ptr<Platform> currentShared() {
     return slot();
 }
 
-Platform& current() { return *currentShared(); }
+Platform& current() {
+    return *currentShared();
+}
 
 void setCurrent(std::shared_ptr<Platform> platform) {
     std::lock_guard<std::mutex> lock(slotMutex());

@@ -6,7 +6,7 @@ namespace qb::platform {
 namespace {
 
 class NullDeviceWatcher final : public DeviceWatcher {
-public:
+  public:
     EventToken addAdded(AddedHandler h) override { return added_.add(std::move(h)); }
     void removeAdded(EventToken t) override { added_.remove(t); }
     EventToken addUpdated(UpdatedHandler h) override { return updated_.add(std::move(h)); }
@@ -20,14 +20,14 @@ public:
     void start() override {}
     void stop() override {}
 
-private:
+  private:
     EventSource<DeviceWatcher&, std::shared_ptr<DeviceInformation>> added_;
     EventSource<DeviceWatcher&, const DeviceInformationUpdate&> updated_, removed_;
     EventSource<DeviceWatcher&> completed_, stopped_;
 };
 
 class NullAdvertisementWatcher final : public BluetoothLEAdvertisementWatcher {
-public:
+  public:
     EventToken addReceived(ReceivedHandler h) override { return received_.add(std::move(h)); }
     void removeReceived(EventToken t) override { received_.remove(t); }
     EventToken addStopped(StoppedHandler h) override { return stopped_.add(std::move(h)); }
@@ -35,13 +35,13 @@ public:
     void start() override {}
     void stop() override {}
 
-private:
+  private:
     EventSource<BluetoothLEAdvertisementWatcher&, const BluetoothLEAdvertisementReceivedEventArgs&> received_;
     EventSource<BluetoothLEAdvertisementWatcher&> stopped_;
 };
 
 class NullPlatform final : public Platform {
-public:
+  public:
     std::shared_ptr<DeviceWatcher> deviceInformationCreateWatcher(const std::string&,
                                                                   const std::vector<std::string>&,
                                                                   DeviceInformationKind) override {
@@ -50,7 +50,9 @@ public:
     std::shared_ptr<BluetoothLEAdvertisementWatcher> createBluetoothLEAdvertisementWatcher() override {
         return std::make_shared<NullAdvertisementWatcher>();
     }
-    std::shared_ptr<BluetoothLEDevice> bluetoothLEDeviceFromId(const std::string&) override { return nullptr; }
+    std::shared_ptr<BluetoothLEDevice> bluetoothLEDeviceFromId(const std::string&) override {
+        return nullptr;
+    }
     std::shared_ptr<BluetoothLEDevice> bluetoothLEDeviceFromBluetoothAddress(std::uint64_t) override {
         return nullptr;
     }
@@ -66,6 +68,8 @@ public:
 
 }  // namespace
 
-std::shared_ptr<Platform> createNullPlatform() { return std::make_shared<NullPlatform>(); }
+std::shared_ptr<Platform> createNullPlatform() {
+    return std::make_shared<NullPlatform>();
+}
 
 }  // namespace qb::platform

@@ -35,7 +35,7 @@ struct BluetoothLEAdvertisementReceivedEventArgs {
 };
 
 class BluetoothLEAdvertisementWatcher {
-public:
+  public:
     using ReceivedHandler = std::function<void(BluetoothLEAdvertisementWatcher& sender,
                                                const BluetoothLEAdvertisementReceivedEventArgs& args)>;
     using StoppedHandler = std::function<void(BluetoothLEAdvertisementWatcher& sender)>;

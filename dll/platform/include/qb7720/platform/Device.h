@@ -20,7 +20,7 @@ struct GattDeviceServicesResult {
 };
 
 class BluetoothLEDevice {
-public:
+  public:
     // Raised on a platform thread each time the connection status changes.
     using ConnectionStatusChangedHandler = std::function<void(BluetoothLEDevice& sender)>;
 

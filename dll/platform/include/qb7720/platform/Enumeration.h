@@ -21,7 +21,7 @@ struct DeviceInformationUpdate {
 };
 
 class DeviceInformation {
-public:
+  public:
     virtual ~DeviceInformation() = default;
 
     virtual std::string id() = 0;
@@ -30,7 +30,7 @@ public:
 };
 
 class DeviceWatcher {
-public:
+  public:
     using AddedHandler = std::function<void(DeviceWatcher& sender, std::shared_ptr<DeviceInformation> info)>;
     using UpdatedHandler = std::function<void(DeviceWatcher& sender, const DeviceInformationUpdate& update)>;
     using RemovedHandler = UpdatedHandler;

@@ -16,7 +16,7 @@ using EventToken = std::int64_t;
 
 template <typename... Args>
 class EventSource {
-public:
+  public:
     using Handler = std::function<void(Args...)>;
 
     EventToken add(Handler handler) {
@@ -52,7 +52,7 @@ public:
         for (const auto& handler : snapshot) (*handler)(args...);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     EventToken lastToken_ = 0;
     std::vector<std::pair<EventToken, std::shared_ptr<Handler>>> handlers_;

@@ -56,7 +56,7 @@ struct GattReadResult {
 };
 
 class GattCharacteristic {
-public:
+  public:
     // sender, CharacteristicValue. Raised on a platform thread, once per notified value.
     using ValueChangedHandler = std::function<void(GattCharacteristic& sender, const Bytes& value)>;
 
@@ -82,7 +82,7 @@ struct GattCharacteristicsResult {
 };
 
 class GattDeviceService {
-public:
+  public:
     virtual ~GattDeviceService() = default;
 
     virtual Guid uuid() = 0;
@@ -91,7 +91,7 @@ public:
 };
 
 class GattSession {
-public:
+  public:
     virtual ~GattSession() = default;
 
     // The ATT MTU of the connection.

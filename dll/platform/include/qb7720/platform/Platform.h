@@ -18,7 +18,7 @@
 namespace qb::platform {
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // DeviceInformation::CreateWatcher(aqsFilter, additionalProperties, kind).
@@ -32,7 +32,8 @@ public:
     // BluetoothLEDevice::FromIdAsync: null when no device matches.
     virtual std::shared_ptr<BluetoothLEDevice> bluetoothLEDeviceFromId(const std::string& deviceId) = 0;
     // BluetoothLEDevice::FromBluetoothAddressAsync: null when no device matches.
-    virtual std::shared_ptr<BluetoothLEDevice> bluetoothLEDeviceFromBluetoothAddress(std::uint64_t address) = 0;
+    virtual std::shared_ptr<BluetoothLEDevice> bluetoothLEDeviceFromBluetoothAddress(
+        std::uint64_t address) = 0;
 
     // GattSession::FromDeviceIdAsync(BluetoothDeviceId).
     virtual std::shared_ptr<GattSession> gattSessionFromDeviceId(const std::string& bluetoothDeviceId) = 0;

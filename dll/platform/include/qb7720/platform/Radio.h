@@ -13,7 +13,7 @@ using LocalRadioInfo = std::array<std::uint8_t, 292>;
 inline constexpr std::size_t kLocalRadioInfoVersionOffset = 291;
 
 class BluetoothRadio {
-public:
+  public:
     virtual ~BluetoothRadio() = default;
 
     // BluetoothGetRadioInfo: true when it answers ERROR_SUCCESS.
@@ -24,7 +24,7 @@ public:
 
 // An open radio search; destroying it is BluetoothFindRadioClose.
 class BluetoothRadioFind {
-public:
+  public:
     virtual ~BluetoothRadioFind() = default;
 
     // The radio BluetoothFindFirstRadio returned (may be null).
