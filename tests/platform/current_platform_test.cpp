@@ -6,6 +6,17 @@
 
 using namespace qb::platform;
 
+namespace {
+void setEnv(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+#endif
+}
+}  // namespace
+
 TEST(CurrentPlatform, SetCurrentReplacesTheProcessPlatform) {
     auto null = createNullPlatform();
     setCurrent(null);
@@ -16,9 +27,9 @@ TEST(CurrentPlatform, SetCurrentReplacesTheProcessPlatform) {
 
 TEST(CurrentPlatform, BadEmulatorConfigurationFallsBackToNoRadio) {
     setCurrent(nullptr);
-    ::setenv("QB7720_EMULATOR", "bridges=banana", 1);
+    setEnv("QB7720_EMULATOR", "bridges=banana");
     Platform& p = current();
-    ::unsetenv("QB7720_EMULATOR");
+    setEnv("QB7720_EMULATOR", nullptr);
     EXPECT_EQ(p.bluetoothFindFirstRadio(), nullptr);
     EXPECT_FALSE(p.localControllerVersion().has_value());
     setCurrent(nullptr);
