@@ -1,0 +1,40 @@
+#include "EntryText.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace qb::dll::discovery {
+namespace {
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0u) == 0x80u;
+}
+// A UTF-8 character is at most four bytes long.
+constexpr std::size_t kMaxContinuationBytes = 3;
+}  // namespace
+
+std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    std::size_t cut = limit;
+    std::size_t steps = 0;
+    while (cut > 0 && steps < kMaxContinuationBytes && isContinuationByte(text[cut])) {
+        --cut;
+        ++steps;
+    }
+    if (isContinuationByte(text[cut])) return limit;
+    return cut;
+}
+
+void copyToField(char* field, std::size_t fieldSize, std::string_view text) {
+    const std::size_t length = utf8PrefixLength(text, fieldSize - 1);
+    std::memcpy(field, text.data(), length);
+    field[length] = '\0';
+}
+
+std::string addressText(const BridgeAddress& address) {
+    char buffer[18];
+    std::snprintf(buffer, sizeof buffer, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1], address[2],
+                  address[3], address[4], address[5]);
+    return buffer;
+}
+
+}  // namespace qb::dll::discovery
