@@ -1,0 +1,178 @@
+// The virtual QB7720 bridge: GATT database, command channel, serial line, far-side peer and link model.
+// Front ends drive it as any VirtualDevice (Device.h); tests also inspect and steer it here.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qb7720/emulator/Device.h"
+
+namespace qb::emulator {
+
+inline constexpr std::size_t kBlockSize = 512;
+using ParameterBlock = std::array<std::uint8_t, kBlockSize>;
+
+enum class BlockArea : std::uint8_t { CfgPara = 0x01, ExdCfg = 0x03 };
+
+struct LineSettings {
+    std::uint32_t baud = 115200;
+    std::uint8_t dataBits = 8;
+    std::uint8_t stopBits = 1;
+    std::uint8_t parity = 0;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    // Start, data, parity and stop bits of one character.
+    unsigned bitsPerCharacter() const;
+    friend bool operator==(const LineSettings& a, const LineSettings& b);
+};
+
+struct ModemOutputs {
+    bool flowControl = false;  // hardware flow control (far side's CTS gates the line)
+    bool dtr = false;
+    bool rts = false;
+    friend bool operator==(const ModemOutputs& a, const ModemOutputs& b);
+};
+
+// The far side's outputs as the bridge sees them; byte 5 of a status report.
+struct ModemInputs {
+    bool dcd = false;
+    bool ri = false;
+    bool dsr = true;
+    bool cts = true;
+    std::uint8_t statusByte() const;  // bit 7 DCD, 6 RI, 5 DSR, 4 CTS
+    static ModemInputs fromStatusByte(std::uint8_t byte);
+    friend bool operator==(const ModemInputs& a, const ModemInputs& b);
+};
+
+enum class PeerKind {
+    Loopback,   // what drains out comes back in; its RTS wired to CTS, DTR to DSR and DCD
+    Sink,       // swallows everything
+    Generator,  // sends a byte pattern at a rate
+    Scripted,   // a test injects bytes and sets modem inputs
+};
+const char* peerKindName(PeerKind kind);
+
+// Air time model: a write or notification takes ceil(bytes / payload per packet) packets, at most
+// packetsPerInterval per connection interval, each no faster than the PHY rate allows.
+struct LinkModel {
+    bool enabled = false;
+    std::chrono::microseconds connectionInterval{7500};
+    unsigned packetsPerInterval = 4;
+    std::uint32_t phyBitsPerSecond = 1000000;  // 1M, 2M, 125k/500k coded
+    // Payload bytes per second the model lets through at this MTU.
+    double airBytesPerSecond(std::uint16_t mtu) const;
+    // The presets of the configuration text: "off", "le-1m", "le-2m", "le-coded".
+    static std::optional<LinkModel> preset(const std::string& name);
+};
+
+struct BridgeConfig {
+    std::string name = "QB7720-UART";
+    std::uint64_t address = 0;  // 0: the World picks one
+    std::uint8_t tag = 0x30;    // byte 7 of the manufacturer data
+    std::int16_t rssi = -60;
+    std::chrono::milliseconds advertisingInterval{100};
+    std::uint16_t mtu = 247;
+
+    std::size_t transmitBufferSize = 4096;
+    // Fill level at which it asks the host to pause, and the level it must drain to before it lets
+    // the host resume.
+    std::size_t pauseLevel = 3072;
+    std::size_t resumeLevel = 512;
+
+    LineSettings line;        // until a set-serial frame changes it
+    ModemOutputs modem;       // until a set-modem frame changes it
+    ModemInputs modemInputs;  // far side's lines (a loopback derives them from the outputs)
+
+    PeerKind peer = PeerKind::Loopback;
+    Bytes generatorPattern;              // empty: "0123456789ABCDEF\r\n"
+    double generatorBytesPerSecond = 0;  // 0: as fast as the line's baud rate allows
+
+    std::size_t readPieceSize = 20;  // bytes handed out per read of the block stream
+    LinkModel link;
+};
+
+// A command frame as the bridge saw it.
+struct FrameRecord {
+    Bytes bytes;
+    bool valid = false;
+};
+
+class VirtualBridge : public VirtualDevice {
+  public:
+    static constexpr std::uint16_t kReceiveUuid = 0xFFF1;
+    static constexpr std::uint16_t kTransmitUuid = 0xFFF2;
+    static constexpr std::uint16_t kCommandUuid = 0xFFF3;
+    static constexpr std::uint16_t kTransmitValueHandle = 19;
+
+    static std::shared_ptr<VirtualBridge> create(BridgeConfig config, std::shared_ptr<Clock> clock);
+    ~VirtualBridge() override;
+
+    const BridgeConfig& bridgeConfig() const { return bridgeConfig_; }
+
+    // Parameter blocks.
+    static ParameterBlock firmwareDefaults(BlockArea area);
+    ParameterBlock block(BlockArea area) const;
+    void setBlock(BlockArea area, const ParameterBlock& block);
+
+    // What set-serial / set-modem last gave it.
+    LineSettings lineSettings() const;
+    ModemOutputs modemOutputs() const;
+
+    // Command frames, valid and malformed, in order.
+    std::vector<FrameRecord> frames() const;
+    std::uint64_t malformedFrames() const;
+
+    // Serial line.
+    std::size_t transmitFill() const;
+    std::uint64_t droppedBytes() const;  // overflowed the transmit buffer
+    bool pausing() const;                // a pause was reported and no resume yet
+    Bytes farSideReceived() const;       // everything that drained out of the line
+    void clearFarSideReceived();
+    // Status reports it notified, in order.
+    std::vector<Bytes> statusReports() const;
+
+    // Far side. injectSerial is queued behind anything the peer itself sends.
+    void injectSerial(const Bytes& bytes);
+    ModemInputs modemInputs() const;
+    // Changes the far side's lines; a change is reported with a status report (pause flags 0).
+    void setModemInputs(const ModemInputs& inputs);
+
+    // A status report now: pause flags as given (0x04 pause, 0x01 resume), byte 5 the modem inputs.
+    void sendStatusReport(std::uint8_t pauseFlags);
+    // Any value notified on 0xFFF3 (bad reports for tests).
+    void sendCommandNotification(const Bytes& value);
+
+    // Faults of the command channel. A reply override replaces what a read after that command
+    // returns (an empty override answers with an empty value); executeCommand false ignores the
+    // frame as if it had not arrived (it is still recorded, and nothing is read back).
+    void overrideReply(std::uint8_t commandCode, std::optional<Bytes> reply);
+    void setIgnoreCommand(std::uint8_t commandCode, bool ignore);
+    void clearCommandFaults();
+
+    // Link model, changeable at run time (benchmarks switch it on).
+    LinkModel linkModel() const;
+    void setLinkModel(const LinkModel& link);
+
+    // The model's own clock-driven work (line draining, generator, queued notifications) up to now.
+    // The World calls this; front ends need not.
+    void runUntil(std::chrono::nanoseconds now);
+    // When runUntil next has work, or nullopt when idle.
+    std::optional<std::chrono::nanoseconds> nextDeadline() const;
+
+  protected:
+    VirtualBridge(BridgeConfig config, std::shared_ptr<Clock> clock);
+    AttReadResult onRead(const CharacteristicEntry& entry) override;
+    AttStatus onWrite(const CharacteristicEntry& entry, const Bytes& value, bool withResponse) override;
+    void onConnectionChange(bool connected) override;
+
+  private:
+    struct Impl;
+    BridgeConfig bridgeConfig_;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qb::emulator

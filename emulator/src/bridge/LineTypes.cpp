@@ -1,0 +1,98 @@
+#include <algorithm>
+#include <cmath>
+
+#include "qb7720/emulator/Bridge.h"
+
+namespace qb::emulator {
+
+unsigned LineSettings::bitsPerCharacter() const {
+    // Out-of-range fields are what a host may send; the UART clamps them rather than stalling.
+    const unsigned data = std::clamp<unsigned>(dataBits, 5, 8);
+    const unsigned stop = stopBits >= 2 ? 2 : 1;
+    const unsigned parityBit = parity == 0 ? 0 : 1;
+    return 1 + data + parityBit + stop;
+}
+
+bool operator==(const LineSettings& a, const LineSettings& b) {
+    return a.baud == b.baud && a.dataBits == b.dataBits && a.stopBits == b.stopBits && a.parity == b.parity;
+}
+
+bool operator==(const ModemOutputs& a, const ModemOutputs& b) {
+    return a.flowControl == b.flowControl && a.dtr == b.dtr && a.rts == b.rts;
+}
+
+std::uint8_t ModemInputs::statusByte() const {
+    return static_cast<std::uint8_t>((dcd ? 0x80 : 0) | (ri ? 0x40 : 0) | (dsr ? 0x20 : 0) |
+                                     (cts ? 0x10 : 0));
+}
+
+ModemInputs ModemInputs::fromStatusByte(std::uint8_t byte) {
+    ModemInputs in;
+    in.dcd = (byte & 0x80) != 0;
+    in.ri = (byte & 0x40) != 0;
+    in.dsr = (byte & 0x20) != 0;
+    in.cts = (byte & 0x10) != 0;
+    return in;
+}
+
+bool operator==(const ModemInputs& a, const ModemInputs& b) {
+    return a.statusByte() == b.statusByte();
+}
+
+const char* peerKindName(PeerKind kind) {
+    switch (kind) {
+        case PeerKind::Loopback:
+            return "loopback";
+        case PeerKind::Sink:
+            return "sink";
+        case PeerKind::Generator:
+            return "generator";
+        case PeerKind::Scripted:
+            return "scripted";
+    }
+    return "?";
+}
+
+namespace {
+
+// Link-layer payload with data length extension, and the ATT (3) plus L2CAP (4) headers of a PDU.
+constexpr double kLinkPayload = 251;
+constexpr double kPduOverhead = 7;
+
+}  // namespace
+
+double LinkModel::airBytesPerSecond(std::uint16_t mtu) const {
+    const double value = std::max(1, static_cast<int>(mtu) - 3);
+    const double packetsPerPdu = std::ceil((value + kPduOverhead) / kLinkPayload);
+    // A full packet (with preamble, access address, header, CRC), the empty acknowledgement, and two
+    // inter-frame spaces of 150 us.
+    const double phy = std::max<std::uint32_t>(phyBitsPerSecond, 1000);
+    const double packetSeconds = (kLinkPayload + 10) * 8 / phy + 10 * 8 / phy + 300e-6;
+    const double interval = std::max<double>(static_cast<double>(connectionInterval.count()) * 1e-6, 1e-4);
+    const double byInterval = std::max(1u, packetsPerInterval) / interval;
+    const double packetsPerSecond = std::min(byInterval, 1 / packetSeconds);
+    return value / packetsPerPdu * packetsPerSecond;
+}
+
+std::optional<LinkModel> LinkModel::preset(const std::string& name) {
+    LinkModel link;
+    if (name == "off") return link;
+    link.enabled = true;
+    link.connectionInterval = std::chrono::microseconds(7500);
+    if (name == "le-1m") {
+        link.packetsPerInterval = 4;
+        link.phyBitsPerSecond = 1000000;
+    } else if (name == "le-2m") {
+        link.packetsPerInterval = 6;
+        link.phyBitsPerSecond = 2000000;
+    } else if (name == "le-coded") {
+        link.connectionInterval = std::chrono::microseconds(30000);
+        link.packetsPerInterval = 1;
+        link.phyBitsPerSecond = 125000;
+    } else {
+        return std::nullopt;
+    }
+    return link;
+}
+
+}  // namespace qb::emulator
