@@ -12,7 +12,21 @@ namespace qb::dll {
 // under it may call exports on the same thread.
 std::recursive_mutex& libraryLock();
 
-using LibraryLockGuard = std::lock_guard<std::recursive_mutex>;
+// Takes the lock and counts how deep the calling thread holds it, so code that must wait for
+// other threads can tell whether waiting could deadlock against one that needs the lock.
+class LibraryLockGuard {
+  public:
+    explicit LibraryLockGuard(std::recursive_mutex& lock);
+    ~LibraryLockGuard();
+    LibraryLockGuard(const LibraryLockGuard&) = delete;
+    LibraryLockGuard& operator=(const LibraryLockGuard&) = delete;
+
+    // True while the calling thread holds the lock through at least one guard.
+    static bool heldByThisThread();
+
+  private:
+    std::recursive_mutex& lock_;
+};
 
 // Write-not-permitted and E_ACCESSDENIED become AccessDenied; every other code PlatformError.
 BridgeResult resultFromPlatformError(platform::HResult code);

@@ -1,0 +1,47 @@
+#include "datapath/NotifyTarget.h"
+
+#include <algorithm>
+
+#include "exports/LibraryLock.h"
+
+namespace qb::dll {
+
+void NotifyTarget::deliver(const std::uint8_t* data, std::size_t length) {
+    const auto self = std::this_thread::get_id();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (retired_ || callback_ == nullptr) return;
+        delivering_.push_back(self);
+    }
+    // A value longer than 32 bits can count is cut; no ATT value comes near that.
+    const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(length, UINT32_MAX));
+    static const std::uint8_t kNoBytes = 0;
+    callback_(context_, count != 0 ? data : &kNoBytes, count);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        delivering_.erase(std::find(delivering_.begin(), delivering_.end(), self));
+    }
+    idle_.notify_all();
+}
+
+void NotifyTarget::retire() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    retired_ = true;
+}
+
+void NotifyTarget::waitIdle() {
+    const auto self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [&] {
+        return std::all_of(delivering_.begin(), delivering_.end(),
+                           [&](std::thread::id id) { return id == self; });
+    });
+}
+
+void RetiredTargets::waitIdle() {
+    if (LibraryLockGuard::heldByThisThread()) return;
+    for (const auto& target : targets_) target->waitIdle();
+    targets_.clear();
+}
+
+}  // namespace qb::dll
