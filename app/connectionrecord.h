@@ -1,0 +1,49 @@
+// The record of devices connected before: one line per device, "<mark> <name> <address>\n", where the
+// mark is "last" for the device connected last and "1" for the others.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <optional>
+
+struct ConnectionRecord {
+    QString mark;
+    QString name;
+    QString address;
+
+    bool isLast() const { return mark == QLatin1String("last"); }
+};
+
+class ConnectionRecordFile {
+  public:
+    // Relative on purpose: the folder is named "~" inside the working directory, no home expansion.
+    static QString defaultPath() { return QStringLiteral("~/opt/Tavrion/TavrionCfg"); }
+
+    explicit ConnectionRecordFile(QString path = defaultPath());
+
+    const QString& path() const { return path_; }
+
+    // The records in file order; creates the folder and an empty file when they are missing.
+    QVector<ConnectionRecord> load() const;
+
+    // Whether the record of this address carries the "last" mark.
+    bool isLast(const QString& address) const;
+
+    // Marks this address as connected last (adding it at the end when new), every other one "1".
+    void record(const QString& name, const QString& address) const;
+
+    void remove(const QString& address) const;
+
+    // Mark up to the first space, address after the last one, the name is everything between, so
+    // names with spaces survive. Lines without two spaces are damaged and yield nothing.
+    static std::optional<ConnectionRecord> parseLine(QString line);
+    static QByteArray formatLine(const ConnectionRecord& record);
+
+  private:
+    // Nothing when the file exists but cannot be read, so that it is never overwritten blindly.
+    std::optional<QVector<ConnectionRecord>> readAll() const;
+    bool writeAll(const QVector<ConnectionRecord>& records) const;
+
+    QString path_;
+};
