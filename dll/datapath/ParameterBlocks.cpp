@@ -1,0 +1,87 @@
+// The parameter-block exports: one command exchange each on the command characteristic.
+#include <cstring>
+
+#include "QB7720DLL.h"
+#include "datapath/CommandChannel.h"
+#include "qb7720/protocol/Protocol.h"
+
+namespace qb::dll {
+namespace {
+
+using protocol::BlockArea;
+using protocol::BlockReplyAssembler;
+
+int32_t readBlock(QB7720DeviceHandle handle, BlockArea area, uint8_t* out) {
+    if (out == nullptr) return 0;
+    if (!writeCommand(handle, protocol::encodeReadBlock(area), true)) return 0;
+    platformSleep(std::chrono::milliseconds(100));
+    BlockReplyAssembler assembler;
+    Reply piece;
+    bool first = true;
+    for (;;) {
+        // Each read may ask for no more than the shortest piece so far.
+        if (!readReply(handle, piece, static_cast<std::uint32_t>(assembler.nextReadCapacity()))) return 0;
+        // A first piece of 4 bytes or fewer holds no block byte and would cap every later read
+        // at that size; like an empty piece, it ends the gathering.
+        if (piece.length == 0 || (first && piece.length <= BlockReplyAssembler::kHeaderSize)) return 0;
+        const std::size_t before = assembler.stored();
+        const auto progress = assembler.feed(piece.view());
+        std::memcpy(out + before, assembler.block().data() + before, assembler.stored() - before);
+        if (progress == BlockReplyAssembler::Progress::Complete) return 1;
+        if (progress == BlockReplyAssembler::Progress::Failed) return 0;
+        first = false;
+    }
+}
+
+int32_t writeBlock(QB7720DeviceHandle handle, BlockArea area, const uint8_t* in) {
+    if (in == nullptr) return 0;
+    protocol::ParameterBlock block;
+    std::memcpy(block.data(), in, block.size());
+    const auto frame = protocol::encodeWriteBlock(area, block);
+    for (const auto& piece : protocol::splitIntoPieces(frame, protocol::kWritePieceSize)) {
+        if (!writeCommand(handle, piece, true)) return 0;
+    }
+    Reply reply;
+    if (!awaitReply(handle, reply)) return 0;
+    return protocol::writeBlockAcknowledged(reply.view(), area) ? 1 : 0;
+}
+
+int32_t resetBlock(QB7720DeviceHandle handle, BlockArea area) {
+    if (!writeCommand(handle, protocol::encodeResetBlock(area), true)) return 0;
+    Reply reply;
+    if (!awaitReply(handle, reply)) return 0;
+    return protocol::resetBlockAcknowledged(reply.view(), area) ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace qb::dll
+
+using namespace qb::dll;
+using qb::protocol::BlockArea;
+
+extern "C" QB7720_API int32_t QB7720_CALL QB7720GetCfgPara(QB7720DeviceHandle handle, uint8_t* block512) {
+    return readBlock(handle, BlockArea::CfgPara, block512);
+}
+extern "C" QB7720_API int32_t QB7720_CALL QB7720SetCfgPara(QB7720DeviceHandle handle,
+                                                           const uint8_t* block512) {
+    return writeBlock(handle, BlockArea::CfgPara, block512);
+}
+extern "C" QB7720_API int32_t QB7720_CALL QB7720ResetCfgPara(QB7720DeviceHandle handle) {
+    return resetBlock(handle, BlockArea::CfgPara);
+}
+extern "C" QB7720_API int32_t QB7720_CALL QB7720GetExdCfg(QB7720DeviceHandle handle, uint8_t* block512) {
+    return readBlock(handle, BlockArea::ExdCfg, block512);
+}
+extern "C" QB7720_API int32_t QB7720_CALL QB7720SetExdCfg(QB7720DeviceHandle handle,
+                                                          const uint8_t* block512) {
+    return writeBlock(handle, BlockArea::ExdCfg, block512);
+}
+extern "C" QB7720_API int32_t QB7720_CALL QB7720ResetExdCfg(QB7720DeviceHandle handle) {
+    return resetBlock(handle, BlockArea::ExdCfg);
+}
+
+extern "C" QB7720_API int32_t QB7720_CALL QB7720ResetCh(QB7720DeviceHandle handle) {
+    // Reports 1 whatever the write gave: nothing answers a channel reset.
+    writeCommand(handle, qb::protocol::encodeResetChannel(), false);
+    return 1;
+}
