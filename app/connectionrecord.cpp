@@ -18,6 +18,8 @@ std::optional<ConnectionRecord> ConnectionRecordFile::parseLine(QString line) {
     record.mark = line.left(first);
     record.name = line.mid(first + 1, last - first - 1);
     record.address = line.mid(last + 1);
+    // A record without an address could never be matched or connected.
+    if (record.address.isEmpty()) return std::nullopt;
     return record;
 }
 

@@ -36,7 +36,7 @@ class ConnectionRecordFile {
     void remove(const QString& address) const;
 
     // Mark up to the first space, address after the last one, the name is everything between, so
-    // names with spaces survive. Lines without two spaces are damaged and yield nothing.
+    // names with spaces survive. Lines without two spaces or without an address yield nothing.
     static std::optional<ConnectionRecord> parseLine(QString line);
     static QByteArray formatLine(const ConnectionRecord& record);
 
