@@ -1,0 +1,370 @@
+#include "Bus.h"
+
+#include <future>
+#include <set>
+
+#include "ErrorMap.h"
+#include "qb7720/platform/PlatformError.h"
+
+namespace qb::bluez {
+namespace {
+
+using ManagedObjects = std::map<sdbus::ObjectPath, Interfaces>;
+
+const char* const kAddedRule =
+    "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.ObjectManager',member='"
+    "InterfacesAdded'";
+const char* const kRemovedRule =
+    "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.ObjectManager',member='"
+    "InterfacesRemoved'";
+const char* const kChangedRule =
+    "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
+    "path_namespace='/org/bluez'";
+const char* const kOwnerRule =
+    "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+    "arg0='org.bluez'";
+
+}  // namespace
+
+std::shared_ptr<Bus> Bus::connect() {
+    std::shared_ptr<Bus> bus(new Bus());
+    try {
+        bus->connection_ = sdbus::createSystemBusConnection();
+    } catch (const sdbus::Error& e) {
+        throw toPlatformError("org.bluez.Error.NoSuchAdapter", "system bus unreachable: " + e.getMessage());
+    }
+    bus->start();
+    return bus;
+}
+
+void Bus::start() {
+    dispatcher_ = std::thread([this] { dispatchLoop(); });
+    connection_->addMatch(
+        kAddedRule, [this](sdbus::Message& m) { onInterfacesAdded(m); }, sdbus::floating_slot);
+    connection_->addMatch(
+        kRemovedRule, [this](sdbus::Message& m) { onInterfacesRemoved(m); }, sdbus::floating_slot);
+    connection_->addMatch(
+        kChangedRule, [this](sdbus::Message& m) { onPropertiesChanged(m); }, sdbus::floating_slot);
+    connection_->addMatch(
+        kOwnerRule, [this](sdbus::Message& m) { onNameOwnerChanged(m); }, sdbus::floating_slot);
+    connection_->enterEventLoopAsync();
+    try {
+        loadTree();
+    } catch (const platform::PlatformError&) {
+        // No org.bluez yet: the tree stays empty until the service appears.
+    }
+}
+
+Bus::~Bus() {
+    if (connection_) connection_->leaveEventLoop();
+    {
+        std::lock_guard<std::mutex> lock(dispatchMutex_);
+        stopping_ = true;
+    }
+    dispatchCv_.notify_all();
+    if (dispatcher_.joinable()) dispatcher_.join();
+    std::lock_guard<std::mutex> lock(proxyMutex_);
+    proxies_.clear();
+}
+
+sdbus::IProxy& Bus::proxy(const std::string& path) {
+    std::lock_guard<std::mutex> lock(proxyMutex_);
+    auto& slot = proxies_[path];
+    if (!slot) slot = sdbus::createProxy(*connection_, kService, path);
+    return *slot;
+}
+
+void Bus::call(const std::string& path, const std::string& iface, const std::string& method,
+               const ArgsWriter& args, const ReplyReader& reader, std::chrono::milliseconds timeout) {
+    struct Outcome {
+        bool ok = false;
+        std::string errorName;
+        std::string errorMessage;
+    };
+    auto promise = std::make_shared<std::promise<Outcome>>();
+    auto future = promise->get_future();
+    try {
+        auto& p = proxy(path);
+        auto message = p.createMethodCall(iface, method);
+        if (args) args(message);
+        const auto usec = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
+        p.callMethod(
+            message,
+            [promise, reader](sdbus::MethodReply& reply, const sdbus::Error* error) {
+                Outcome outcome;
+                if (error != nullptr) {
+                    outcome.errorName = error->getName();
+                    outcome.errorMessage = error->getMessage();
+                } else {
+                    try {
+                        if (reader) reader(reply);
+                        outcome.ok = true;
+                    } catch (const sdbus::Error& e) {
+                        outcome.errorName = e.getName();
+                        outcome.errorMessage = "unexpected reply: " + e.getMessage();
+                    }
+                }
+                promise->set_value(std::move(outcome));
+            },
+            usec);
+    } catch (const sdbus::Error& e) {
+        throw toPlatformError(e.getName(), e.getMessage());
+    }
+    // The bus enforces the timeout; the margin only guards against a lost reply callback.
+    if (future.wait_for(timeout + std::chrono::seconds(2)) != std::future_status::ready) {
+        throw toPlatformError("org.freedesktop.DBus.Error.Timeout", method + " did not complete");
+    }
+    Outcome outcome = future.get();
+    if (!outcome.ok) throw toPlatformError(outcome.errorName, outcome.errorMessage);
+}
+
+void Bus::loadTree() {
+    call("/", kObjectManagerIface, "GetManagedObjects", {}, [this](sdbus::MethodReply& reply) {
+        ManagedObjects objects;
+        reply >> objects;
+        replaceTree(std::move(objects));
+    });
+}
+
+void Bus::replaceTree(std::map<sdbus::ObjectPath, Interfaces> objects) {
+    std::vector<TreeEvent> events;
+    {
+        std::lock_guard<std::mutex> lock(treeMutex_);
+        std::map<std::string, Interfaces> fresh;
+        for (auto& [path, ifaces] : objects) fresh.emplace(path, std::move(ifaces));
+        for (const auto& [path, ifaces] : tree_) {
+            auto now = fresh.find(path);
+            for (const auto& entry : ifaces) {
+                if (now == fresh.end() || now->second.count(entry.first) == 0) {
+                    TreeEvent e;
+                    e.kind = TreeEvent::Kind::Removed;
+                    e.path = path;
+                    e.iface = entry.first;
+                    events.push_back(std::move(e));
+                }
+            }
+        }
+        for (const auto& [path, ifaces] : fresh) {
+            auto old = tree_.find(path);
+            for (const auto& [iface, props] : ifaces) {
+                TreeEvent e;
+                e.kind = (old != tree_.end() && old->second.count(iface) != 0) ? TreeEvent::Kind::Changed
+                                                                               : TreeEvent::Kind::Added;
+                e.path = path;
+                e.iface = iface;
+                e.changed = props;
+                events.push_back(std::move(e));
+            }
+        }
+        tree_ = std::move(fresh);
+    }
+    for (auto& e : events) post(std::move(e));
+}
+
+void Bus::onInterfacesAdded(sdbus::Message& msg) {
+    sdbus::ObjectPath path;
+    Interfaces ifaces;
+    try {
+        msg >> path >> ifaces;
+    } catch (const sdbus::Error&) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(treeMutex_);
+        auto& node = tree_[path];
+        for (const auto& [iface, props] : ifaces) node[iface] = props;
+    }
+    for (auto& [iface, props] : ifaces) {
+        TreeEvent e;
+        e.kind = TreeEvent::Kind::Added;
+        e.path = path;
+        e.iface = iface;
+        e.changed = std::move(props);
+        post(std::move(e));
+    }
+}
+
+void Bus::onInterfacesRemoved(sdbus::Message& msg) {
+    sdbus::ObjectPath path;
+    std::vector<std::string> ifaces;
+    try {
+        msg >> path >> ifaces;
+    } catch (const sdbus::Error&) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(treeMutex_);
+        auto node = tree_.find(path);
+        if (node != tree_.end()) {
+            for (const auto& iface : ifaces) node->second.erase(iface);
+            if (node->second.empty()) tree_.erase(node);
+        }
+    }
+    for (const auto& iface : ifaces) {
+        TreeEvent e;
+        e.kind = TreeEvent::Kind::Removed;
+        e.path = path;
+        e.iface = iface;
+        post(std::move(e));
+    }
+}
+
+void Bus::onPropertiesChanged(sdbus::Message& msg) {
+    TreeEvent e;
+    e.kind = TreeEvent::Kind::Changed;
+    try {
+        msg >> e.iface >> e.changed >> e.invalidated;
+    } catch (const sdbus::Error&) {
+        return;
+    }
+    e.path = msg.getPath();
+    {
+        std::lock_guard<std::mutex> lock(treeMutex_);
+        auto node = tree_.find(e.path);
+        if (node == tree_.end()) return;  // an object we were never told about
+        auto& props = node->second[e.iface];
+        for (const auto& [name, value] : e.changed) props[name] = value;
+        for (const auto& name : e.invalidated) props.erase(name);
+    }
+    post(std::move(e));
+}
+
+void Bus::onNameOwnerChanged(sdbus::Message& msg) {
+    std::string name, oldOwner, newOwner;
+    try {
+        msg >> name >> oldOwner >> newOwner;
+    } catch (const sdbus::Error&) {
+        return;
+    }
+    if (name != kService) return;
+    if (newOwner.empty()) {
+        replaceTree({});
+        return;
+    }
+    // On the loop thread: ask without waiting, the reply lands here later.
+    try {
+        auto& p = proxy("/");
+        auto message = p.createMethodCall(kObjectManagerIface, "GetManagedObjects");
+        p.callMethod(message, [this](sdbus::MethodReply& reply, const sdbus::Error* error) {
+            if (error != nullptr) return;
+            ManagedObjects objects;
+            try {
+                reply >> objects;
+            } catch (const sdbus::Error&) {
+                return;
+            }
+            replaceTree(std::move(objects));
+        });
+    } catch (const sdbus::Error&) {
+    }
+}
+
+std::optional<Properties> Bus::properties(const std::string& path, const std::string& iface) const {
+    std::lock_guard<std::mutex> lock(treeMutex_);
+    auto node = tree_.find(path);
+    if (node == tree_.end()) return std::nullopt;
+    auto it = node->second.find(iface);
+    if (it == node->second.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<sdbus::Variant> Bus::property(const std::string& path, const std::string& iface,
+                                            const std::string& name) const {
+    std::lock_guard<std::mutex> lock(treeMutex_);
+    auto node = tree_.find(path);
+    if (node == tree_.end()) return std::nullopt;
+    auto it = node->second.find(iface);
+    if (it == node->second.end()) return std::nullopt;
+    auto prop = it->second.find(name);
+    if (prop == it->second.end()) return std::nullopt;
+    return prop->second;
+}
+
+std::vector<std::string> Bus::objectsWith(const std::string& iface, const std::string& parent) const {
+    std::vector<std::string> paths;
+    std::lock_guard<std::mutex> lock(treeMutex_);
+    for (const auto& [path, ifaces] : tree_) {
+        if (ifaces.count(iface) == 0) continue;
+        if (!parent.empty()) {
+            if (path.size() <= parent.size() + 1 || path.compare(0, parent.size(), parent) != 0 ||
+                path[parent.size()] != '/' || path.find('/', parent.size() + 1) != std::string::npos) {
+                continue;
+            }
+        }
+        paths.push_back(path);
+    }
+    return paths;  // std::map keeps them sorted, which is handle order for GATT objects
+}
+
+std::uint64_t Bus::subscribe(Subscriber subscriber) {
+    std::lock_guard<std::mutex> lock(subscriberMutex_);
+    const auto id = ++lastSubscriber_;
+    subscribers_.emplace(id, std::make_shared<Subscriber>(std::move(subscriber)));
+    return id;
+}
+
+void Bus::unsubscribe(std::uint64_t id) {
+    std::lock_guard<std::mutex> lock(subscriberMutex_);
+    subscribers_.erase(id);
+}
+
+void Bus::post(TreeEvent event) {
+    auto shared = std::make_shared<TreeEvent>(std::move(event));
+    {
+        std::lock_guard<std::mutex> lock(dispatchMutex_);
+        queue_.push_back([this, shared] {
+            std::vector<std::pair<std::uint64_t, std::shared_ptr<Subscriber>>> snapshot;
+            {
+                std::lock_guard<std::mutex> guard(subscriberMutex_);
+                snapshot.assign(subscribers_.begin(), subscribers_.end());
+            }
+            for (const auto& entry : snapshot) {
+                {
+                    // Skip one that left while earlier handlers ran.
+                    std::lock_guard<std::mutex> guard(subscriberMutex_);
+                    if (subscribers_.count(entry.first) == 0) continue;
+                }
+                (*entry.second)(*shared);
+            }
+        });
+        ++posted_;
+    }
+    dispatchCv_.notify_all();
+}
+
+void Bus::postJob(std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> lock(dispatchMutex_);
+        queue_.push_back(std::move(job));
+        ++posted_;
+    }
+    dispatchCv_.notify_all();
+}
+
+void Bus::dispatchLoop() {
+    std::unique_lock<std::mutex> lock(dispatchMutex_);
+    for (;;) {
+        dispatchCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        auto job = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        try {
+            job();
+        } catch (...) {
+            // A subscriber's failure must not stop delivery to the others.
+        }
+        lock.lock();
+        ++delivered_;
+        dispatchCv_.notify_all();
+    }
+}
+
+void Bus::drainDispatcher() {
+    std::unique_lock<std::mutex> lock(dispatchMutex_);
+    const auto target = posted_;
+    dispatchCv_.wait(lock, [&] { return stopping_ || delivered_ >= target; });
+}
+
+}  // namespace qb::bluez
