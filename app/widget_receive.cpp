@@ -1,0 +1,254 @@
+// Receive path: notifications, display modes, the receive file.
+#include <QAction>
+#include <QDebug>
+#include <QFile>
+#include <QMenu>
+#include <QMutexLocker>
+#include <QPlainTextEdit>
+#include <QTextCodec>
+#include <QTextCursor>
+#include <cstring>
+
+#include "dialogprompt.h"
+#include "ui_widget.h"
+#include "widget.h"
+
+namespace {
+const int kScreenLimit = 12000;
+const char* const kClearText = "每接收12000字符自动清空";
+const char* const kStopText = "接收12000字符后自动停止";
+const char* const kNormalText = "正常显示";
+
+QString marked(const char* text, bool on) {
+    return QString::fromUtf8(on ? "● " : "  ") + QString::fromUtf8(text);
+}
+
+// Two upper-case hex digits and a space per byte.
+QString hexText(const char* data, int length) {
+    static const char digits[] = "0123456789ABCDEF";
+    QString out(length * 3, QLatin1Char(' '));
+    QChar* p = out.data();
+    for (int i = 0; i < length; ++i) {
+        const auto b = static_cast<unsigned char>(data[i]);
+        p[i * 3] = QLatin1Char(digits[b >> 4]);
+        p[i * 3 + 1] = QLatin1Char(digits[b & 0x0f]);
+    }
+    return out;
+}
+
+// Hex pieces separated by single spaces back to text, up to the first zero byte.
+QString textFromHex(const QString& text) {
+    QByteArray bytes;
+    for (const QString& piece : text.split(QLatin1Char(' '))) bytes += QByteArray::fromHex(piece.toUtf8());
+    return QString::fromUtf8(bytes.constData());
+}
+
+int boxLength(const QPlainTextEdit* box) {
+    return box->document()->characterCount() - 1;
+}
+}  // namespace
+
+void Widget::setModeBtMenu() {
+    modeMenu = new QMenu(this);
+    displayMenu = new QMenu(this);
+    actNdns = modeMenu->addAction(QStringLiteral("不显示也不保存文件"));
+    actNdos = modeMenu->addAction(QStringLiteral("不显示只保存文件"));
+    actOdns = modeMenu->addAction(QStringLiteral("显示不保存文件"));
+    actDs = modeMenu->addAction(QStringLiteral("显示并保存文件"));
+    actDisplay = modeMenu->addAction(QStringLiteral("显示模式"));
+    actDisplay->setMenu(displayMenu);
+    actClearScreen = displayMenu->addAction(marked(kClearText, false));
+    actStopScreen = displayMenu->addAction(marked(kStopText, false));
+    actNormal = displayMenu->addAction(marked(kNormalText, false));
+    connect(actNdns, SIGNAL(triggered(bool)), this, SLOT(m_ndnsSlot()));
+    connect(actNdos, SIGNAL(triggered(bool)), this, SLOT(m_ndosSlot()));
+    connect(actOdns, SIGNAL(triggered(bool)), this, SLOT(m_odnsSlot()));
+    connect(actDs, SIGNAL(triggered(bool)), this, SLOT(m_dsSlot()));
+    connect(actClearScreen, SIGNAL(triggered(bool)), this, SLOT(setClearScreenSlot()));
+    connect(actStopScreen, SIGNAL(triggered(bool)), this, SLOT(setStopScreenSlot()));
+    connect(actNormal, SIGNAL(triggered(bool)), this, SLOT(showNormalSlot()));
+    ui->Bt_recv_mode->setMenu(modeMenu);
+}
+
+void Widget::notification_cb(const uuid_t* uuid, const unsigned char* data, unsigned long length) {
+    char text[38];
+    std::memset(text, 0, sizeof text);
+    gatt_uuid_to_string(uuid, text, sizeof text);
+    if (!mywidget) return;
+    if (std::strcmp(text, "0xfff3") == 0)
+        mywidget->enqueueNotification(true, data, length);
+    else if (std::strcmp(text, "0xfff1") == 0)
+        mywidget->enqueueNotification(false, data, length);
+}
+
+void Widget::enqueueNotification(bool modem, const unsigned char* payload, unsigned long length) {
+    QByteArray bytes(reinterpret_cast<const char*>(payload), static_cast<int>(length));
+    bool post = false;
+    {
+        QMutexLocker lock(&inboxMutex);
+        inbox.push_back(Notification{modem, std::move(bytes)});
+        post = !drainPosted;
+        drainPosted = true;
+    }
+    // One queued drain for a whole burst; the inbox keeps arrival order.
+    if (post) QMetaObject::invokeMethod(this, "drainReceived", Qt::QueuedConnection);
+}
+
+void Widget::drainReceived() {
+    QVector<Notification> batch;
+    {
+        QMutexLocker lock(&inboxMutex);
+        batch.swap(inbox);
+        drainPosted = false;
+    }
+    QPlainTextEdit* box = ui->plainTextEdit_recv;
+    QString pending;
+    int shown = boxLength(box);
+    qint64 before = recvCount;
+    for (const Notification& n : batch) {
+        if (n.modem) {
+            // The decoder may read a fixed-size report; never hand it fewer bytes than that.
+            QByteArray report = n.bytes;
+            if (report.size() < 8) report.append(QByteArray(8 - report.size(), '\0'));
+            QB7720Ble_Get_Modem_state(reinterpret_cast<const unsigned char*>(report.constData()),
+                                      &Widget::getModemState);
+            continue;
+        }
+        if (recv_show) showReceived(n.bytes, pending, shown);
+        if (save_file && recvFilefp)
+            std::fwrite(n.bytes.constData(), 1, static_cast<size_t>(n.bytes.size()), recvFilefp);
+        recvCount += n.bytes.size();
+    }
+    if (!pending.isEmpty()) {
+        QTextCursor cursor = box->textCursor();
+        cursor.insertText(pending);
+        box->setTextCursor(cursor);
+        box->moveCursor(QTextCursor::End);
+    }
+    if (recvCount != before) ui->label_recvCounts->setText(QStringLiteral("接收 : %1").arg(recvCount));
+}
+
+// Applies the display rules to one chunk; text is collected in pending and inserted once per batch.
+void Widget::showReceived(const QByteArray& bytes, QString& pending, int& shown) {
+    QString text;
+    if (ui->showHex->isChecked()) {
+        text = hexText(bytes.constData(), bytes.size());
+    } else {
+        static QTextCodec* gbk = QTextCodec::codecForName("GBK");
+        text = gbk ? gbk->toUnicode(bytes) : QString::fromLocal8Bit(bytes);
+    }
+    if (s_clearScreen && shown > kScreenLimit) {
+        ui->plainTextEdit_recv->clear();
+        pending.clear();
+        shown = 0;
+    }
+    if (s_stopScreen && shown > kScreenLimit) recv_show = false;
+    pending += text;
+    shown += text.size();
+}
+
+void Widget::setRecvModeLook(const char* image, const QString& label) {
+    ui->Bt_recv_mode->setStyleSheet(
+        QStringLiteral("QPushButton{border-image: url(:/new/prefix1/logoIcon/%1)}")
+            .arg(QLatin1String(image)));
+    ui->label_RecvMode->setText(label);
+}
+
+void Widget::closeRecvFile() {
+    if (recvFilefp) {
+        std::fclose(recvFilefp);
+        recvFilefp = nullptr;
+    }
+}
+
+void Widget::openRecvFile() {
+    closeRecvFile();
+    recvFilefp = std::fopen(QFile::encodeName(recvFilePath).constData(), "wb");
+    if (recvFilefp) qDebug() << "open file fp!";
+}
+
+void Widget::m_ndnsSlot() {
+    setRecvModeLook("RecvMode00.ico", QStringLiteral("不显示也不保存文件"));
+    recv_show = false;
+    save_file = false;
+    closeRecvFile();
+}
+
+void Widget::m_odnsSlot() {
+    setRecvModeLook("RecvMode10.ico", QStringLiteral("只显示不保存文件"));
+    recv_show = true;
+    save_file = false;
+    closeRecvFile();
+}
+
+static bool chooseSavePath(QWidget* parent, QString& path) {
+    if (path.isEmpty())
+        path = dialogprompt::chooseFile(
+            parent, {dialogprompt::Chooser::Save, QStringLiteral("请选择要保存的文件路径"),
+                     QStringLiteral("D:/"), QStringLiteral("ALL(*)")});
+    return !path.isEmpty();
+}
+
+void Widget::m_ndosSlot() {
+    setRecvModeLook("RecvMode01.ico", QStringLiteral("不显示只保存文件"));
+    recv_show = false;
+    if (!chooseSavePath(this, recvFilePath)) return;
+    save_file = true;
+    openRecvFile();
+    emit changeFilePathSignal(0, recvFilePath);
+}
+
+void Widget::m_dsSlot() {
+    setRecvModeLook("RecvMode11.ico", QStringLiteral("显示并保存文件"));
+    recv_show = true;
+    if (!chooseSavePath(this, recvFilePath)) return;
+    save_file = true;
+    openRecvFile();
+    emit changeFilePathSignal(0, recvFilePath);
+}
+
+void Widget::setClearScreenSlot() {
+    s_clearScreen = true;
+    s_stopScreen = false;
+    recv_show = true;
+    actClearScreen->setText(marked(kClearText, true));
+    actStopScreen->setText(marked(kStopText, false));
+    actNormal->setText(marked(kNormalText, false));
+}
+
+void Widget::setStopScreenSlot() {
+    s_clearScreen = false;
+    s_stopScreen = true;
+    actClearScreen->setText(marked(kClearText, false));
+    actStopScreen->setText(marked(kStopText, true));
+    actNormal->setText(marked(kNormalText, false));
+}
+
+void Widget::showNormalSlot() {
+    s_clearScreen = false;
+    s_stopScreen = false;
+    recv_show = true;
+    actClearScreen->setText(marked(kClearText, false));
+    actStopScreen->setText(marked(kStopText, false));
+    actNormal->setText(marked(kNormalText, true));
+}
+
+void Widget::getRecvFilePath(QString path) {
+    recvFilePath = path;
+    qDebug() << recvFilePath;
+    openRecvFile();
+}
+
+void Widget::changeRecvContentSlot(bool checked) {
+    QPlainTextEdit* box = ui->plainTextEdit_recv;
+    if (checked) {
+        const QByteArray bytes = box->toPlainText().toLocal8Bit();
+        box->setPlainText(hexText(bytes.constData(), bytes.size()));
+    } else {
+        box->setPlainText(textFromHex(box->toPlainText()));
+    }
+}
+
+void Widget::clearRecvSlot() {
+    ui->plainTextEdit_recv->clear();
+}
