@@ -24,10 +24,18 @@ extern "C" QB7720_API void QB7720_CALL QB7720Init(void) {
     std::lock_guard<std::mutex> lock(initMutex());
     if (comInitialised) return;
     // A failure leaves the flag clear so that a later call tries again.
-    if (platform::current().initializeApartment()) {
+    bool initialised = false;
+    try {
+        initialised = platform::current().initializeApartment();
+    } catch (const platform::PlatformError&) {
+    }
+    if (initialised) {
         comInitialised = true;
     } else {
-        platform::current().outputDebugString("QB7720Init: apartment initialisation failed");
+        try {
+            platform::current().outputDebugString("QB7720Init: apartment initialisation failed");
+        } catch (const platform::PlatformError&) {
+        }
     }
 }
 

@@ -20,6 +20,10 @@ class SessionTable {
     std::unique_ptr<DeviceSession> remove(DeviceSession* session);
 
     std::size_t size() const { return sessions_.size(); }
+    // Null past the end.
+    DeviceSession* at(std::size_t index) const {
+        return index < sessions_.size() ? sessions_[index].get() : nullptr;
+    }
 
   private:
     std::vector<std::unique_ptr<DeviceSession>> sessions_;

@@ -1,0 +1,295 @@
+// Writes, reads, MTU and notification registration, with every result the platform can cause.
+#include <array>
+#include <chrono>
+#include <thread>
+
+#include "DllTestSupport.h"
+#include "exports/LibraryLock.h"
+#include "exports/SessionTable.h"
+
+namespace qb::dll::test {
+namespace {
+
+namespace prop = platform::gatt_property;
+constexpr char kVendorService[] = "6e400001-b5a3-f393-e0a9-e50e24dcca9e";
+const Bytes kTwentyBytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+
+class DataPathTest : public DllTest {
+  protected:
+    void SetUp() override {
+        DllTest::SetUp();
+        handle = open(bridge);
+        ASSERT_NE(handle, nullptr);
+    }
+    QB7720DeviceHandle handle = nullptr;
+};
+
+TEST_F(DataPathTest, WriteCarriesTheBytesWithTheChosenWriteKind) {
+    const uint8_t bytes[] = {0x41, 0x42, 0x43};
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 0, bytes, 3), BridgeResultOk);
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, bytes, 2), BridgeResultOk);
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 0, nullptr, 0), BridgeResultOk);
+    const auto writes = writesTo(bridge, 0xFFF2);
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[0].value, (Bytes{0x41, 0x42, 0x43}));
+    EXPECT_FALSE(writes[0].withResponse);
+    EXPECT_EQ(writes[1].value, (Bytes{0x41, 0x42}));
+    EXPECT_TRUE(writes[1].withResponse);
+    EXPECT_TRUE(writes[2].value.empty());
+}
+
+TEST_F(DataPathTest, WriteToAMissingCharacteristicReachesNothing) {
+    const uint8_t byte = 1;
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0x1234, 0, &byte, 1), BridgeResultNoCharacteristic);
+    EXPECT_TRUE(bridge->writes().empty());
+}
+
+struct WriteFault {
+    const char* name;
+    bool gattStatus;
+    platform::HResult code;
+    BridgeResult expected;
+    bool debugLine;
+};
+
+class WriteFaultTest : public DataPathTest, public ::testing::WithParamInterface<WriteFault> {};
+
+TEST_P(WriteFaultTest, MapsToItsResult) {
+    const WriteFault& fault = GetParam();
+    if (fault.gattStatus) {
+        emu->injectGattStatus(Operation::CharacteristicWriteValue,
+                              platform::GattCommunicationStatus::ProtocolError);
+    } else {
+        emu->injectError(Operation::CharacteristicWriteValue, fault.code);
+    }
+    const auto linesBefore = emu->callCount(Operation::OutputDebugString);
+    const uint8_t byte = 1;
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), fault.expected);
+    EXPECT_EQ(emu->callCount(Operation::OutputDebugString) - linesBefore, fault.debugLine ? 1u : 0u);
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultOk)
+        << "the fault outlived its call";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, WriteFaultTest,
+    ::testing::Values(
+        WriteFault{"GattStatus", true, 0, BridgeResultGattStatusError, false},
+        WriteFault{"InvalidPdu", false, hresult::kAttInvalidPdu, BridgeResultOperationRejected, false},
+        WriteFault{"WriteNotPermitted", false, hresult::kAttWriteNotPermitted, BridgeResultAccessDenied,
+                   false},
+        WriteFault{"AccessDenied", false, hresult::kAccessDenied, BridgeResultAccessDenied, false},
+        WriteFault{"OtherError", false, hresult::kFail, BridgeResultPlatformError, true}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(DataPathTest, ErrorWhileSearchingTheCharacteristicIsMappedAndLogged) {
+    const uint8_t byte = 1;
+    emu->injectError(Operation::CharacteristicUuid, hresult::kAccessDenied);
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultAccessDenied);
+    // The search of a write also maps E_BLUETOOTH_ATT_INVALID_PDU like any other code.
+    const auto linesBefore = emu->callCount(Operation::OutputDebugString);
+    emu->injectError(Operation::CharacteristicUuid, hresult::kAttInvalidPdu);
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
+    EXPECT_EQ(emu->callCount(Operation::OutputDebugString) - linesBefore, 1u);
+}
+
+TEST_F(DataPathTest, NullDataWithALengthIsRefusedWithoutWriting) {
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 0, nullptr, 5), BridgeResultPlatformError);
+    EXPECT_TRUE(writesTo(bridge, 0xFFF2).empty());
+}
+
+class ReadTest : public DllTest {
+  protected:
+    void SetUp() override {
+        DllTest::SetUp();
+        device = emu->addDevice(deviceWith({{*platform::Guid::parse(kVendorService),
+                                             {characteristic(0xA001, prop::kRead, kTwentyBytes)},
+                                             platform::DeviceAccessStatus::Allowed}}));
+        handle = open(device);
+        ASSERT_NE(handle, nullptr);
+    }
+    std::shared_ptr<emulator::VirtualDevice> device;
+    QB7720DeviceHandle handle = nullptr;
+};
+
+TEST_F(ReadTest, ValueIsCutToTheCapacityOrStoredWhole) {
+    std::array<uint8_t, 512> buffer{};
+    uint32_t length = 4;
+    EXPECT_EQ(QB7720ReadBuffer(handle, 0xA001, buffer.data(), &length), BridgeResultOk);
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), (Bytes{1, 2, 3, 4, 0}));
+
+    length = 512;
+    EXPECT_EQ(QB7720ReadBuffer(handle, 0xA001, buffer.data(), &length), BridgeResultOk);
+    EXPECT_EQ(length, 20u);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 20), kTwentyBytes);
+}
+
+TEST_F(ReadTest, FailuresLeaveBufferAndLengthAlone) {
+    struct Case {
+        bool gattStatus;
+        platform::HResult code;
+        BridgeResult expected;
+    };
+    const Case cases[] = {{true, 0, BridgeResultGattStatusError},
+                          {false, hresult::kAccessDenied, BridgeResultAccessDenied},
+                          {false, hresult::kAttWriteNotPermitted, BridgeResultAccessDenied},
+                          {false, hresult::kFail, BridgeResultPlatformError}};
+    for (const Case& c : cases) {
+        if (c.gattStatus) {
+            emu->injectGattStatus(Operation::CharacteristicReadValue,
+                                  platform::GattCommunicationStatus::Unreachable);
+        } else {
+            emu->injectError(Operation::CharacteristicReadValue, c.code);
+        }
+        std::array<uint8_t, 8> buffer{};
+        uint32_t length = 8;
+        const auto linesBefore = emu->callCount(Operation::OutputDebugString);
+        EXPECT_EQ(QB7720ReadBuffer(handle, 0xA001, buffer.data(), &length), c.expected);
+        EXPECT_EQ(length, 8u);
+        EXPECT_EQ(buffer, (std::array<uint8_t, 8>{}));
+        EXPECT_EQ(emu->callCount(Operation::OutputDebugString), linesBefore);
+    }
+    uint8_t byte = 0;
+    uint32_t length = 1;
+    EXPECT_EQ(QB7720ReadBuffer(handle, 0xB001, &byte, &length), BridgeResultNoCharacteristic);
+    EXPECT_EQ(QB7720ReadBuffer(handle, 0xA001, &byte, nullptr), BridgeResultPlatformError);
+}
+
+TEST_F(DataPathTest, MtuIsTheSessionsAndErrorsAreMapped) {
+    uint16_t mtu = 0;
+    EXPECT_EQ(QB7720GetMtu(handle, &mtu), BridgeResultOk);
+    EXPECT_EQ(mtu, bridge->bridgeConfig().mtu);
+    mtu = 0xBEEF;
+    emu->injectError(Operation::SessionMaxPduSize, hresult::kAccessDenied);
+    EXPECT_EQ(QB7720GetMtu(handle, &mtu), BridgeResultAccessDenied);
+    emu->injectError(Operation::SessionMaxPduSize, hresult::kFail);
+    EXPECT_EQ(QB7720GetMtu(handle, &mtu), BridgeResultPlatformError);
+    EXPECT_EQ(mtu, 0xBEEF);
+}
+
+TEST(MtuWithoutGattSession, GivesNoCharacteristicAndLeavesTheOutput) {
+    auto session = std::make_unique<DeviceSession>();
+    QB7720DeviceHandle handle = nullptr;
+    {
+        LibraryLockGuard lock(libraryLock());
+        handle = sessionTable().append(std::move(session));
+    }
+    uint16_t mtu = 0xBEEF;
+    EXPECT_EQ(QB7720GetMtu(handle, &mtu), BridgeResultNoCharacteristic);
+    EXPECT_EQ(mtu, 0xBEEF);
+    LibraryLockGuard lock(libraryLock());
+    sessionTable().remove(sessionTable().find(handle));
+}
+
+// Notification registration.
+class NotifyTest : public DataPathTest {
+  protected:
+    // Sends one value from the bridge's side and waits until its event has been handled.
+    void notifyFromBridge(std::uint16_t shortUuid, const Bytes& value) {
+        bridge->notify(valueHandle(bridge, shortUuid), value);
+        settle();
+    }
+    Received first;
+    Received second;
+};
+
+TEST_F(NotifyTest, RegisteredCallbackGetsEachValueWithItsContext) {
+    ASSERT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first), BridgeResultOk);
+    EXPECT_EQ(bridge->clientConfiguration(valueHandle(bridge, 0xFFF1)), 1);
+    notifyFromBridge(0xFFF1, {1, 2, 3});
+    notifyFromBridge(0xFFF1, {4});
+    EXPECT_EQ(first.snapshot(), (std::vector<Bytes>{{1, 2, 3}, {4}}));
+}
+
+TEST_F(NotifyTest, SecondRegistrationKeepsTheFirstAndDuplicatesNothing) {
+    ASSERT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first), BridgeResultOk);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &second), BridgeResultOk);
+    notifyFromBridge(0xFFF1, {7, 7});
+    EXPECT_EQ(first.snapshot(), (std::vector<Bytes>{{7, 7}}));
+    EXPECT_EQ(second.count(), 0u);
+    // One unregistration removes it entirely.
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, nullptr, nullptr), BridgeResultOk);
+    notifyFromBridge(0xFFF1, {8});
+    EXPECT_EQ(first.count(), 1u);
+}
+
+TEST_F(NotifyTest, UnregisterStopsDeliveryAndTurnsTheDescriptorOff) {
+    ASSERT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first), BridgeResultOk);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, nullptr, nullptr), BridgeResultOk);
+    EXPECT_EQ(bridge->clientConfiguration(valueHandle(bridge, 0xFFF1)), 0);
+    notifyFromBridge(0xFFF1, {1});
+    EXPECT_EQ(first.count(), 0u);
+    // Nothing registered: still fine.
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF3, nullptr, nullptr), BridgeResultOk);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0x1234, nullptr, nullptr), BridgeResultNoCharacteristic);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0x1234, &Received::callback, &first),
+              BridgeResultNoCharacteristic);
+}
+
+TEST_F(NotifyTest, DescriptorFailuresGiveTheirResults) {
+    emu->injectGattStatus(Operation::CharacteristicWriteCccd,
+                          platform::GattCommunicationStatus::ProtocolError);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first),
+              BridgeResultGattStatusError);
+    emu->injectError(Operation::CharacteristicWriteCccd, hresult::kAccessDenied);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF3, &Received::callback, &first),
+              BridgeResultOperationRejected);
+    emu->injectError(Operation::CharacteristicWriteCccd, hresult::kFail);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first),
+              BridgeResultUnknownHandle);
+    emu->injectError(Operation::CharacteristicAddValueChanged, hresult::kFail);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF2, &Received::callback, &first),
+              BridgeResultUnknownHandle);
+
+    // A refused unregistration leaves the subscription delivering.
+    ASSERT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first), BridgeResultOk);
+    emu->injectError(Operation::CharacteristicWriteCccd, hresult::kAccessDenied);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, nullptr, nullptr), BridgeResultOperationRejected);
+    notifyFromBridge(0xFFF1, {9});
+    EXPECT_EQ(first.count(), 1u);
+    // A descriptor status failure still removes the handler.
+    emu->injectGattStatus(Operation::CharacteristicWriteCccd, platform::GattCommunicationStatus::Unreachable);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, nullptr, nullptr), BridgeResultGattStatusError);
+    emu->injectError(Operation::CharacteristicWriteCccd, hresult::kFail);
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF2, nullptr, nullptr), BridgeResultOk)
+        << "no entry, no write";
+}
+
+TEST_F(NotifyTest, DisconnectedDeviceStoresTheSubscriptionButReportsAccessDenied) {
+    bridge->dropLink();
+    settle();
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first),
+              BridgeResultAccessDenied);
+    // Stored: a later registration once connected keeps the first callback and turns notifications on.
+    ASSERT_EQ(bridge->connect(), emulator::AttStatus::Success);
+    settle();
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &second), BridgeResultOk);
+    notifyFromBridge(0xFFF1, {5});
+    EXPECT_EQ(first.count(), 1u);
+    EXPECT_EQ(second.count(), 0u);
+}
+
+TEST_F(NotifyTest, UnregisterOnADisconnectedDeviceStopsDeliveryToo) {
+    ASSERT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first), BridgeResultOk);
+    bridge->dropLink();
+    settle();
+    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, nullptr, nullptr), BridgeResultOk);
+    ASSERT_EQ(bridge->connect(), emulator::AttStatus::Success);
+    // The bridge still has notifications on from before; the library must not pass them on.
+    bridge->setClientConfiguration(valueHandle(bridge, 0xFFF1), 1);
+    notifyFromBridge(0xFFF1, {5});
+    EXPECT_EQ(first.count(), 0u);
+}
+
+TEST_F(NotifyTest, IndicateIsPreferredOverNotify) {
+    const auto device = emu->addDevice(deviceWith(
+        {{*platform::Guid::parse(kVendorService),
+          {characteristic(0xA001, prop::kNotify | prop::kIndicate), characteristic(0xA002, prop::kRead)},
+          platform::DeviceAccessStatus::Allowed}}));
+    const auto other = open(device);
+    ASSERT_EQ(QB7720RegisterReadNotify(other, 0xA001, &Received::callback, &first), BridgeResultOk);
+    EXPECT_EQ(device->clientConfiguration(valueHandle(device, 0xA001)), 2);
+}
+
+}  // namespace
+}  // namespace qb::dll::test

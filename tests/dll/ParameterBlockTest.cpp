@@ -1,0 +1,175 @@
+// The parameter-block exports against the emulated bridge's command channel.
+#include <array>
+
+#include "DllTestSupport.h"
+
+namespace qb::dll::test {
+namespace {
+
+using emulator::BlockArea;
+using emulator::VirtualBridge;
+
+class ParameterBlockTest : public DllTest {
+  protected:
+    void SetUp() override {
+        DllTest::SetUp();
+        handle = open(bridge);
+        ASSERT_NE(handle, nullptr);
+        bridge->clearWrites();
+    }
+    QB7720DeviceHandle openBridgeWithPieces(std::size_t pieceSize) {
+        emulator::BridgeConfig config;
+        config.readPieceSize = pieceSize;
+        return open(emu->addBridge(config));
+    }
+    static emulator::ParameterBlock pattern(std::uint8_t seed) {
+        emulator::ParameterBlock block;
+        for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(seed + i * 13);
+        return block;
+    }
+    QB7720DeviceHandle handle = nullptr;
+};
+
+TEST_F(ParameterBlockTest, ReadFillsExactly512BytesOfEachArea) {
+    std::array<uint8_t, 513> buffer;
+    buffer.fill(0xA5);
+    EXPECT_EQ(QB7720GetCfgPara(handle, buffer.data()), 1);
+    const auto cfg = VirtualBridge::firmwareDefaults(BlockArea::CfgPara);
+    EXPECT_TRUE(std::equal(cfg.begin(), cfg.end(), buffer.begin()));
+    EXPECT_EQ(buffer[512], 0xA5);
+
+    buffer.fill(0xA5);
+    EXPECT_EQ(QB7720GetExdCfg(handle, buffer.data()), 1);
+    const auto exd = VirtualBridge::firmwareDefaults(BlockArea::ExdCfg);
+    EXPECT_TRUE(std::equal(exd.begin(), exd.end(), buffer.begin()));
+    EXPECT_EQ(buffer[512], 0xA5);
+
+    const auto commands = writesTo(bridge, 0xFFF3);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0].value, (Bytes{0x01, 0x00, 0x02, 0x01, 0x01}));
+    EXPECT_TRUE(commands[0].withResponse);
+    EXPECT_EQ(commands[1].value, (Bytes{0x01, 0x00, 0x02, 0x03, 0x03}));
+}
+
+TEST_F(ParameterBlockTest, ReadWorksForEveryPieceSizeThatCarriesABlockByteFirst) {
+    for (const std::size_t piece : {std::size_t{5}, std::size_t{20}, std::size_t{244}, std::size_t{512}}) {
+        SCOPED_TRACE(piece);
+        const auto other = openBridgeWithPieces(piece);
+        ASSERT_NE(other, nullptr);
+        std::array<uint8_t, 512> block{};
+        EXPECT_EQ(QB7720GetCfgPara(other, block.data()), 1);
+        EXPECT_EQ(block, VirtualBridge::firmwareDefaults(BlockArea::CfgPara));
+        QB7720CloseDevice(other);
+    }
+}
+
+TEST_F(ParameterBlockTest, ReadEndsWithZeroOnPiecesThatBringNoBlockBytes) {
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4}}) {
+        SCOPED_TRACE(piece);
+        const auto other = openBridgeWithPieces(piece);
+        std::array<uint8_t, 512> block{};
+        EXPECT_EQ(QB7720GetCfgPara(other, block.data()), 0);
+        QB7720CloseDevice(other);
+    }
+    bridge->overrideReply(0x01, Bytes{});
+    std::array<uint8_t, 512> block{};
+    EXPECT_EQ(QB7720GetExdCfg(handle, block.data()), 0);
+}
+
+TEST_F(ParameterBlockTest, ReadFailsWhenTheRequestOrAReadFails) {
+    std::array<uint8_t, 512> block{};
+    emu->injectGattStatus(Operation::CharacteristicWriteValue,
+                          platform::GattCommunicationStatus::ProtocolError);
+    EXPECT_EQ(QB7720GetCfgPara(handle, block.data()), 0);
+    emu->injectError(Operation::CharacteristicReadValue, hresult::kFail);
+    EXPECT_EQ(QB7720GetCfgPara(handle, block.data()), 0);
+    EXPECT_EQ(QB7720GetCfgPara(handle, nullptr), 0);
+}
+
+TEST_F(ParameterBlockTest, WriteSends26PiecesAndTheBridgeStoresTheBlock) {
+    const auto block = pattern(3);
+    EXPECT_EQ(QB7720SetExdCfg(handle, block.data()), 1);
+    EXPECT_EQ(bridge->block(BlockArea::ExdCfg), block);
+    const auto commands = writesTo(bridge, 0xFFF3);
+    ASSERT_EQ(commands.size(), 26u);
+    Bytes joined;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        EXPECT_EQ(commands[i].value.size(), i < 25 ? 20u : 17u) << i;
+        EXPECT_TRUE(commands[i].withResponse);
+        joined.insert(joined.end(), commands[i].value.begin(), commands[i].value.end());
+    }
+    EXPECT_EQ(Bytes(joined.begin(), joined.begin() + 4), (Bytes{0x02, 0x02, 0x02, 0x03}));
+
+    std::array<uint8_t, 512> readBack{};
+    EXPECT_EQ(QB7720GetExdCfg(handle, readBack.data()), 1);
+    EXPECT_EQ(readBack, block);
+    EXPECT_EQ(QB7720SetCfgPara(handle, pattern(9).data()), 1);
+    EXPECT_EQ(bridge->block(BlockArea::CfgPara), pattern(9));
+}
+
+TEST_F(ParameterBlockTest, RefusedPieceStopsTheWriteWithoutReading) {
+    emu->injectGattStatus(Operation::CharacteristicWriteValue,
+                          platform::GattCommunicationStatus::ProtocolError);
+    const auto readsBefore = emu->callCount(Operation::CharacteristicReadValue);
+    EXPECT_EQ(QB7720SetCfgPara(handle, pattern(1).data()), 0);
+    EXPECT_EQ(emu->callCount(Operation::CharacteristicWriteValue), 1u);
+    EXPECT_EQ(emu->callCount(Operation::CharacteristicReadValue), readsBefore);
+}
+
+TEST_F(ParameterBlockTest, WriteReplyMustNameTheArea) {
+    bridge->overrideReply(0x02, Bytes{0x82, 0, 0, 0, 0x03});
+    EXPECT_EQ(QB7720SetCfgPara(handle, pattern(1).data()), 0);
+    EXPECT_EQ(QB7720SetExdCfg(handle, pattern(1).data()), 1);
+    bridge->overrideReply(0x02, Bytes{0x02, 0, 0, 0, 0x01});
+    EXPECT_EQ(QB7720SetCfgPara(handle, pattern(1).data()), 0);
+}
+
+struct ResetCase {
+    const char* name;
+    Bytes reply;
+    int cfgAccepted;
+    int exdAccepted;
+};
+
+class ResetAcceptanceTest : public ParameterBlockTest, public ::testing::WithParamInterface<ResetCase> {};
+
+TEST_P(ResetAcceptanceTest, CfgParaTakesEitherSignExdCfgNeedsBoth) {
+    bridge->overrideReply(0x03, GetParam().reply);
+    EXPECT_EQ(QB7720ResetCfgPara(handle), GetParam().cfgAccepted);
+    EXPECT_EQ(QB7720ResetExdCfg(handle), GetParam().exdAccepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, ResetAcceptanceTest,
+                         ::testing::Values(ResetCase{"CodeOnly", {0x83}, 1, 0},
+                                           ResetCase{"AreaOneOnly", {0, 0, 0, 0, 0x01}, 1, 0},
+                                           ResetCase{"CodeAndAreaThree", {0x83, 0, 0, 0, 0x03}, 1, 1},
+                                           ResetCase{"AreaThreeOnly", {0, 0, 0, 0, 0x03}, 0, 0},
+                                           ResetCase{"Empty", {}, 0, 0}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(ParameterBlockTest, GenuineResetsAreAcceptedAndRestoreDefaults) {
+    bridge->setBlock(BlockArea::CfgPara, pattern(5));
+    EXPECT_EQ(QB7720ResetCfgPara(handle), 1);
+    EXPECT_EQ(bridge->block(BlockArea::CfgPara), VirtualBridge::firmwareDefaults(BlockArea::CfgPara));
+    EXPECT_EQ(QB7720ResetExdCfg(handle), 1);
+    const auto commands = writesTo(bridge, 0xFFF3);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[1].value, (Bytes{0x03, 0x00, 0x02, 0x03, 0x03}));
+    emu->injectError(Operation::CharacteristicReadValue, hresult::kFail);
+    EXPECT_EQ(QB7720ResetCfgPara(handle), 0);
+}
+
+TEST_F(ParameterBlockTest, ChannelResetIsOneUnansweredWriteAndAlwaysOne) {
+    const auto readsBefore = emu->callCount(Operation::CharacteristicReadValue);
+    EXPECT_EQ(QB7720ResetCh(handle), 1);
+    const auto commands = writesTo(bridge, 0xFFF3);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].value, (Bytes{0x04, 0x00, 0x02, 0x00, 0x00}));
+    EXPECT_FALSE(commands[0].withResponse);
+    EXPECT_EQ(emu->callCount(Operation::CharacteristicReadValue), readsBefore);
+    emu->injectError(Operation::CharacteristicWriteValue, hresult::kFail);
+    EXPECT_EQ(QB7720ResetCh(handle), 1);
+}
+
+}  // namespace
+}  // namespace qb::dll::test

@@ -1,0 +1,339 @@
+// Serial-port mode: the open sequence, splitting and pacing of serial writes, the status-report
+// handler and the two setters.
+#include <array>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "DllTestSupport.h"
+#include "datapath/SerialState.h"
+
+namespace qb::dll::test {
+namespace {
+
+using std::chrono::milliseconds;
+namespace prop = platform::gatt_property;
+
+struct ModemCall {
+    QB7720DeviceHandle handle;
+    int32_t dcd, ri, dsr, cts;
+    bool operator==(const ModemCall& o) const {
+        return handle == o.handle && dcd == o.dcd && ri == o.ri && dsr == o.dsr && cts == o.cts;
+    }
+};
+std::mutex modemMutex;
+std::vector<ModemCall> modemCalls;
+
+void QB7720_CALL recordModem(QB7720DeviceHandle handle, int32_t dcd, int32_t ri, int32_t dsr, int32_t cts) {
+    std::lock_guard<std::mutex> lock(modemMutex);
+    modemCalls.push_back({handle, dcd, ri, dsr, cts});
+}
+
+std::vector<ModemCall> takeModemCalls() {
+    std::lock_guard<std::mutex> lock(modemMutex);
+    return std::exchange(modemCalls, {});
+}
+
+Received* dataSink = nullptr;
+void QB7720_CALL recordData(void* context, const uint8_t* data, uint32_t length) {
+    EXPECT_EQ(context, nullptr);
+    Received::callback(dataSink, data, length);
+}
+
+class SerialPortTest : public DllTest {
+  protected:
+    void SetUp() override {
+        DllTest::SetUp();
+        dataSink = &data;
+        takeModemCalls();
+    }
+    void TearDown() override {
+        DllTest::TearDown();
+        dataSink = nullptr;
+    }
+    QB7720DeviceHandle openUart(const std::shared_ptr<emulator::VirtualDevice>& device) {
+        return QB7720UartOpenDevice(idOf(device).c_str(), nullptr, &recordModem, &recordData);
+    }
+    QB7720DeviceHandle openUartWithMtu(std::uint16_t mtu) {
+        emulator::BridgeConfig config;
+        config.mtu = mtu;
+        target = emu->addBridge(config);
+        const auto handle = openUart(target);
+        target->clearWrites();
+        return handle;
+    }
+    std::vector<std::size_t> pieceSizes() const {
+        std::vector<std::size_t> sizes;
+        for (const auto& w : writesTo(target, 0xFFF2)) {
+            EXPECT_FALSE(w.withResponse);
+            sizes.push_back(w.value.size());
+        }
+        return sizes;
+    }
+    Received data;
+    std::shared_ptr<emulator::VirtualBridge> target;
+};
+
+TEST_F(SerialPortTest, OpenSubscribesWaitsAndSetsTheDefaultLine) {
+    std::vector<milliseconds> sleeps;
+    std::mutex sleepMutex;
+    const auto caller = std::this_thread::get_id();
+    emu->setSleepHook([&](milliseconds d) {
+        if (std::this_thread::get_id() != caller) return;
+        std::lock_guard<std::mutex> lock(sleepMutex);
+        sleeps.push_back(d);
+    });
+    const auto handle = openUart(bridge);
+    ASSERT_NE(handle, nullptr);
+    emu->setSleepHook(nullptr);
+    EXPECT_EQ(sleeps, (std::vector<milliseconds>{milliseconds(1000), milliseconds(100), milliseconds(100)}));
+
+    const auto commands = writesTo(bridge, 0xFFF3);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0].value,
+              (Bytes{0x06, 0x09, 0x00, 0x00, 0x00, 0xC2, 0x01, 0x00, 0x08, 0x01, 0x00, 0xCC}));
+    EXPECT_EQ(commands[1].value, (Bytes{0x07, 0x05, 0x00, 0x00, 0x00, 0x01, 0x01, 0x02}));
+    EXPECT_FALSE(commands[0].withResponse);
+    EXPECT_FALSE(commands[1].withResponse);
+    EXPECT_EQ(bridge->lineSettings(), (emulator::LineSettings{115200, 8, 1, 0}));
+    EXPECT_EQ(bridge->modemOutputs(), (emulator::ModemOutputs{false, true, true}));
+    EXPECT_EQ(bridge->clientConfiguration(valueHandle(bridge, 0xFFF1)), 1);
+    EXPECT_NE(bridge->clientConfiguration(valueHandle(bridge, 0xFFF3)), 0);
+
+    // Loopback: what goes out comes back to the data callback.
+    const uint8_t text[] = {'h', 'i'};
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, text, 2), 2);
+    for (int i = 0; i < 100 && data.count() == 0; ++i) {
+        emu->clock().advance(milliseconds(10));
+        settle();
+    }
+    EXPECT_EQ(data.snapshot(), (std::vector<Bytes>{{'h', 'i'}}));
+}
+
+TEST_F(SerialPortTest, NullDataCallbackStillOpens) {
+    const auto handle = QB7720UartOpenDevice(idOf(bridge).c_str(), nullptr, nullptr, nullptr);
+    EXPECT_NE(handle, nullptr);
+}
+
+TEST_F(SerialPortTest, DeviceWithoutTheBridgeCharacteristicsIsClosedAgain) {
+    const auto device =
+        emu->addDevice(deviceWith({{shortGuid(0xFFF0),
+                                    {characteristic(0xFFF1, prop::kNotify),
+                                     characteristic(0xFFF3, prop::kRead | prop::kWrite | prop::kNotify)},
+                                    platform::DeviceAccessStatus::Allowed}}));
+    EXPECT_EQ(openUart(device), nullptr);
+    settle();
+    EXPECT_FALSE(device->connected());
+    EXPECT_TRUE(device->writes().empty());
+}
+
+TEST_F(SerialPortTest, FailureAnywhereInTheSequenceClosesTheDevice) {
+    struct Case {
+        Operation op;
+        bool gattStatus;
+    };
+    const Case cases[] = {{Operation::CharacteristicWriteCccd, true},
+                          {Operation::CharacteristicWriteValue, true},
+                          {Operation::CharacteristicReadValue, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(emulator::operationName(c.op));
+        if (c.gattStatus) {
+            emu->injectGattStatus(c.op, platform::GattCommunicationStatus::ProtocolError);
+        } else {
+            emu->injectError(c.op, hresult::kFail);
+        }
+        EXPECT_EQ(openUart(bridge), nullptr);
+        settle();
+        EXPECT_FALSE(bridge->connected());
+    }
+}
+
+TEST_F(SerialPortTest, StatusReadErrorAtRegistrationFailsTheOpen) {
+    emu->injectError(Operation::DeviceConnectionStatus, hresult::kFail, 1);
+    // An error while reading the status ends the registration with result 1.
+    EXPECT_EQ(openUart(bridge), nullptr);
+}
+
+TEST_F(SerialPortTest, LengthsOutsideZeroTo4096SendNothing) {
+    const auto handle = openUartWithMtu(247);
+    std::vector<uint8_t> buffer(4097, 1);
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 4097), -1);
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), -1), -1);
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), INT32_MIN), -1);
+    EXPECT_TRUE(pieceSizes().empty());
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 0), 0);
+    EXPECT_EQ(pieceSizes(), (std::vector<std::size_t>{0}));
+}
+
+TEST_F(SerialPortTest, PiecesAreMtuMinusThree) {
+    struct Case {
+        std::uint16_t mtu;
+        std::size_t pieces;
+        std::size_t last;
+    };
+    std::vector<uint8_t> buffer(4096);
+    for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i);
+    for (const Case c : {Case{23, 205, 16}, Case{247, 17, 192}, Case{517, 8, 498}}) {
+        SCOPED_TRACE(c.mtu);
+        const auto handle = openUartWithMtu(c.mtu);
+        ASSERT_NE(handle, nullptr);
+        EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 4096), 4096);
+        const auto sizes = pieceSizes();
+        ASSERT_EQ(sizes.size(), c.pieces);
+        for (std::size_t i = 0; i + 1 < sizes.size(); ++i) ASSERT_EQ(sizes[i], c.mtu - 3u);
+        EXPECT_EQ(sizes.back(), c.last);
+        Bytes joined;
+        for (const auto& w : writesTo(target, 0xFFF2))
+            joined.insert(joined.end(), w.value.begin(), w.value.end());
+        EXPECT_EQ(joined, Bytes(buffer.begin(), buffer.end()));
+        QB7720CloseDevice(handle);
+    }
+}
+
+TEST_F(SerialPortTest, FailedPieceReturnsTheBytesBeforeIt) {
+    const auto handle = openUartWithMtu(23);
+    std::vector<uint8_t> buffer(100, 7);
+    // Each piece is followed by a 1 ms sleep; the third piece is refused.
+    int pieceSleeps = 0;
+    const auto writer = std::this_thread::get_id();
+    emu->setSleepHook([&](milliseconds) {
+        if (std::this_thread::get_id() != writer) return;
+        if (++pieceSleeps == 2) {
+            emu->injectGattStatus(Operation::CharacteristicWriteValue,
+                                  platform::GattCommunicationStatus::Unreachable);
+        }
+    });
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 100), 40);
+}
+
+TEST_F(SerialPortTest, PauseBudgetIsSharedByEveryPieceOfOneCall) {
+    const auto handle = openUartWithMtu(23);
+    std::vector<uint8_t> buffer(200, 1);
+    // Drive the bridge's reports from the writer's own sleeps, so the sequence is exact: paused for
+    // 150 ms after piece 1, paused again after piece 2 for longer than the 50 ms left, and still paused
+    // after piece 3.
+    std::size_t pieces = 0;
+    int pausedSleeps = 0;
+    const auto writer = std::this_thread::get_id();
+    emu->setSleepHook([&](milliseconds) {
+        if (std::this_thread::get_id() != writer) return;
+        const std::size_t written = writesTo(target, 0xFFF2).size();
+        if (written != pieces) {
+            pieces = written;
+            pausedSleeps = 0;
+            if (pieces <= 3) {
+                target->sendStatusReport(0x04);
+                emu->waitIdle();
+            }
+            return;
+        }
+        if (++pausedSleeps == 150 && pieces == 1) {
+            target->sendStatusReport(0x01);
+            emu->waitIdle();
+        }
+    });
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 200), 40);
+    EXPECT_EQ(writesTo(target, 0xFFF2).size(), 3u);
+    emu->setSleepHook(nullptr);
+    EXPECT_TRUE(transmitPaused().load());
+    target->sendStatusReport(0x01);
+    settle();
+    EXPECT_FALSE(transmitPaused().load());
+}
+
+TEST_F(SerialPortTest, PauseThatEndsWithinTheBudgetLosesNothing) {
+    const auto handle = openUartWithMtu(23);
+    std::vector<uint8_t> buffer(200, 1);
+    std::size_t pieces = 0;
+    int pausedSleeps = 0;
+    const auto writer = std::this_thread::get_id();
+    emu->setSleepHook([&](milliseconds) {
+        if (std::this_thread::get_id() != writer) return;
+        const std::size_t written = writesTo(target, 0xFFF2).size();
+        if (written != pieces) {
+            pieces = written;
+            pausedSleeps = 0;
+            target->sendStatusReport(0x04);
+            emu->waitIdle();
+        } else if (++pausedSleeps == 10) {
+            target->sendStatusReport(0x01);
+            emu->waitIdle();
+        }
+    });
+    // 10 pieces paused for 10 ms each: 100 of the 200 sleeps of the budget.
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 200), 200);
+}
+
+TEST_F(SerialPortTest, StatusReportsMovePauseAndFeedTheModemCallback) {
+    const auto handle = openUart(bridge);
+    ASSERT_NE(handle, nullptr);
+    settle();
+    takeModemCalls();
+    struct Case {
+        Bytes value;
+        bool pausedAfter;
+        ModemCall modem;
+    };
+    const Case cases[] = {
+        {{0x88, 0, 0, 0, 0x05, 0x90, 0}, true, {handle, 0x80, 0, 0, 0x10}},
+        {{0x88, 0, 0, 0, 0x00, 0x60, 0}, true, {handle, 0, 0x40, 0x20, 0}},
+        {{0x88, 0, 0, 0, 0x01, 0x00, 0}, false, {handle, 0, 0, 0, 0}},
+        // Not status reports: the pause state stays, the modem inputs still come from byte 5.
+        {{0x88, 0, 0, 0, 0x04, 0xF0}, false, {handle, 0x80, 0x40, 0x20, 0x10}},
+        {{0x87, 0, 0, 0, 0x04, 0x10, 0}, false, {handle, 0, 0, 0, 0x10}},
+        {{0x88, 0, 0, 0, 0x04, 0x20, 0, 0}, false, {handle, 0, 0, 0x20, 0}},
+        // Too short for a byte 5: all four inputs are 0.
+        {{0x88, 0, 0, 0, 0x04}, false, {handle, 0, 0, 0, 0}},
+        {{}, false, {handle, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.value));
+        bridge->sendCommandNotification(c.value);
+        settle();
+        EXPECT_EQ(transmitPaused().load(), c.pausedAfter);
+        const auto calls = takeModemCalls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_TRUE(calls[0] == c.modem);
+    }
+}
+
+TEST_F(SerialPortTest, SetSerialBaudSendsTheFrameAndReadsTheReply) {
+    const auto handle = openUartWithMtu(247);
+    const auto readsBefore = emu->callCount(Operation::CharacteristicReadValue);
+    EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 1);
+    EXPECT_EQ(QB7720UartSetSerialBaud(handle, 300, 8, 1, 0), 1);
+    EXPECT_EQ(QB7720UartSetSerialBaud(handle, 1000000, 0x107, 0x202, 0x302), 1);
+    EXPECT_EQ(emu->callCount(Operation::CharacteristicReadValue) - readsBefore, 3u);
+    const auto commands = writesTo(target, 0xFFF3);
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[0].value,
+              (Bytes{0x06, 0x09, 0x00, 0x00, 0x80, 0x25, 0x00, 0x00, 0x08, 0x01, 0x00, 0xAE}));
+    EXPECT_EQ(commands[1].value,
+              (Bytes{0x06, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x01, 0x00, 0x09}));
+    EXPECT_EQ(commands[2].value,
+              (Bytes{0x06, 0x09, 0x00, 0x00, 0x40, 0x42, 0x0F, 0x00, 0x07, 0x02, 0x02, 0x9C}));
+    EXPECT_FALSE(commands[0].withResponse);
+    EXPECT_EQ(target->lineSettings(), (emulator::LineSettings{1000000, 7, 2, 2}));
+
+    emu->injectGattStatus(Operation::CharacteristicWriteValue,
+                          platform::GattCommunicationStatus::ProtocolError);
+    EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 0);
+    emu->injectError(Operation::CharacteristicReadValue, hresult::kFail);
+    EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 0);
+}
+
+TEST_F(SerialPortTest, SetSerialModemSendsTwelveBytes) {
+    const auto handle = openUartWithMtu(247);
+    EXPECT_EQ(QB7720UartSetSerialModem(handle, 1, 1, 1), 1);
+    const auto commands = writesTo(target, 0xFFF3);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].value, (Bytes{0x07, 0x05, 0x00, 0x00, 0x01, 0x01, 0x01, 0x03, 0, 0, 0, 0}));
+    EXPECT_FALSE(commands[0].withResponse);
+    EXPECT_EQ(target->modemOutputs(), (emulator::ModemOutputs{true, true, true}));
+    emu->injectError(Operation::CharacteristicReadValue, hresult::kFail);
+    EXPECT_EQ(QB7720UartSetSerialModem(handle, 0, 0, 0), 0);
+}
+
+}  // namespace
+}  // namespace qb::dll::test
