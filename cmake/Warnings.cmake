@@ -4,8 +4,8 @@ function(qb_warnings target)
     target_compile_options(${target} PRIVATE /W4)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
-      -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual -Wformat=2
-      -Wimplicit-fallthrough -Wnull-dereference)
+      $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor> -Wcast-align $<$<COMPILE_LANGUAGE:CXX>:-Woverloaded-virtual>
+      -Wformat=2 -Wimplicit-fallthrough -Wnull-dereference)
     if(QB_WERROR)
       target_compile_options(${target} PRIVATE -Werror)
     endif()
