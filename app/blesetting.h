@@ -16,6 +16,8 @@
 // The library's handles cross the queued connection to the window as plain pointers.
 Q_DECLARE_OPAQUE_POINTER(QB7720HANDLE*)
 Q_DECLARE_OPAQUE_POINTER(gatt_stream_t*)
+Q_DECLARE_METATYPE(QB7720HANDLE*)
+Q_DECLARE_METATYPE(gatt_stream_t*)
 
 class QMenu;
 class QAction;
