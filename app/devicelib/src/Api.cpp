@@ -7,11 +7,9 @@
 #include <thread>
 
 #include "BridgeAdvert.h"
-#include "Delivery.h"
 #include "Handles.h"
 #include "UuidText.h"
 #include "qb7720/platform/Platform.h"
-#include "qb7720/protocol/Types.h"
 
 namespace qb::devicelib {
 
@@ -181,15 +179,6 @@ int QB7720Ble_Write_Characteristic(QB7720HANDLE* handle, uint16_t attr_handle, i
     } catch (const std::exception&) {
         return QB7720LIB_E_REFUSED;
     }
-}
-
-int QB7720Ble_Get_Modem_state(const unsigned char* payload, qb7720_modem_cb_t callback) {
-    if (payload == nullptr || callback == nullptr) return QB7720LIB_E_ARGUMENT;
-    const std::size_t length = deliveredLength(payload, qb::protocol::kStatusReportSize);
-    const int bits = statusReportModemBits(payload, length);
-    if (bits < 0) return QB7720LIB_E_NOT_STATUS;
-    callback((bits & 0x80) != 0, (bits & 0x40) != 0, (bits & 0x20) != 0, (bits & 0x10) != 0);
-    return QB7720LIB_OK;
 }
 
 int QB7720Ble_Set_SerialBaud(QB7720HANDLE* handle, gatt_stream_t* stream, uint32_t baud, uint8_t data_bits,

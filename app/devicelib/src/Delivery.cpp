@@ -46,3 +46,15 @@ int statusReportModemBits(const std::uint8_t* value, std::size_t length) {
 }
 
 }  // namespace qb::devicelib
+
+extern "C" int QB7720Ble_Get_Modem_state(const unsigned char* payload, qb7720_modem_cb_t callback) {
+    using namespace qb::devicelib;
+    if (payload == nullptr || callback == nullptr) return QB7720LIB_E_ARGUMENT;
+    const std::size_t length = deliveredLength(payload, qb::protocol::kStatusReportSize);
+    const int bits = statusReportModemBits(payload, length);
+    if (bits < 0) return QB7720LIB_E_NOT_STATUS;
+    using qb::protocol::ModemInputs;
+    callback((bits & ModemInputs::kDcd) != 0, (bits & ModemInputs::kRi) != 0, (bits & ModemInputs::kDsr) != 0,
+             (bits & ModemInputs::kCts) != 0);
+    return QB7720LIB_OK;
+}
