@@ -61,17 +61,34 @@ constexpr double kPduOverhead = 7;
 
 }  // namespace
 
-double LinkModel::airBytesPerSecond(std::uint16_t mtu) const {
-    const double value = std::max(1, static_cast<int>(mtu) - 3);
-    const double packetsPerPdu = std::ceil((value + kPduOverhead) / kLinkPayload);
+namespace {
+
+double packetsPerSecond(const LinkModel& link) {
     // A full packet (with preamble, access address, header, CRC), the empty acknowledgement, and two
     // inter-frame spaces of 150 us.
-    const double phy = std::max<std::uint32_t>(phyBitsPerSecond, 1000);
+    const double phy = std::max<std::uint32_t>(link.phyBitsPerSecond, 1000);
     const double packetSeconds = (kLinkPayload + 10) * 8 / phy + 10 * 8 / phy + 300e-6;
-    const double interval = std::max<double>(static_cast<double>(connectionInterval.count()) * 1e-6, 1e-4);
-    const double byInterval = std::max(1u, packetsPerInterval) / interval;
-    const double packetsPerSecond = std::min(byInterval, 1 / packetSeconds);
-    return value / packetsPerPdu * packetsPerSecond;
+    const double interval =
+        std::max<double>(static_cast<double>(link.connectionInterval.count()) * 1e-6, 1e-4);
+    const double byInterval = std::max(1u, link.packetsPerInterval) / interval;
+    return std::min(byInterval, 1 / packetSeconds);
+}
+
+double packetsPerPdu(std::size_t valueBytes) {
+    return std::ceil((static_cast<double>(valueBytes) + kPduOverhead) / kLinkPayload);
+}
+
+}  // namespace
+
+double LinkModel::airBytesPerSecond(std::uint16_t mtu) const {
+    const std::size_t value = static_cast<std::size_t>(std::max(1, static_cast<int>(mtu) - 3));
+    return static_cast<double>(value) / packetsPerPdu(value) * packetsPerSecond(*this);
+}
+
+std::chrono::nanoseconds LinkModel::pduTime(std::size_t valueBytes) const {
+    if (!enabled) return std::chrono::nanoseconds{0};
+    const double secondsNeeded = packetsPerPdu(valueBytes) / packetsPerSecond(*this);
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(secondsNeeded * 1e9));
 }
 
 std::optional<LinkModel> LinkModel::preset(const std::string& name) {

@@ -6,19 +6,21 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "qb7720/emulator/Device.h"
+#include "qb7720/protocol/Types.h"
 
 namespace qb::emulator {
 
-inline constexpr std::size_t kBlockSize = 512;
-using ParameterBlock = std::array<std::uint8_t, kBlockSize>;
-
-enum class BlockArea : std::uint8_t { CfgPara = 0x01, ExdCfg = 0x03 };
+// The same types the protocol library encodes; a frame is encoded in one place only.
+using protocol::BlockArea;
+using protocol::kBlockSize;
+using protocol::ParameterBlock;
 
 struct LineSettings {
     std::uint32_t baud = 115200;
@@ -65,6 +67,8 @@ struct LinkModel {
     std::uint32_t phyBitsPerSecond = 1000000;  // 1M, 2M, 125k/500k coded
     // Payload bytes per second the model lets through at this MTU.
     double airBytesPerSecond(std::uint16_t mtu) const;
+    // Air time of one ATT PDU carrying this many value bytes (0 when disabled).
+    std::chrono::nanoseconds pduTime(std::size_t valueBytes) const;
     // The presets of the configuration text: "off", "le-1m", "le-2m", "le-coded".
     static std::optional<LinkModel> preset(const std::string& name);
 };
@@ -129,8 +133,10 @@ class VirtualBridge : public VirtualDevice {
     // Serial line.
     std::size_t transmitFill() const;
     std::uint64_t droppedBytes() const;  // overflowed the transmit buffer
-    bool pausing() const;                // a pause was reported and no resume yet
-    Bytes farSideReceived() const;       // everything that drained out of the line
+    // Far-side bytes that could not reach the host (no link, or notifications not enabled).
+    std::uint64_t receiveDropped() const;
+    bool pausing() const;           // a pause was reported and no resume yet
+    Bytes farSideReceived() const;  // everything that drained out of the line
     void clearFarSideReceived();
     // Status reports it notified, in order.
     std::vector<Bytes> statusReports() const;
@@ -146,9 +152,9 @@ class VirtualBridge : public VirtualDevice {
     // Any value notified on 0xFFF3 (bad reports for tests).
     void sendCommandNotification(const Bytes& value);
 
-    // Faults of the command channel. A reply override replaces what a read after that command
-    // returns (an empty override answers with an empty value); executeCommand false ignores the
-    // frame as if it had not arrived (it is still recorded, and nothing is read back).
+    // Faults of the command channel. A reply override replaces what reads after that command return
+    // (an empty override answers with an empty value; nullopt removes the override). An ignored
+    // command is recorded but has no effect, and reads go on returning the previous reply.
     void overrideReply(std::uint8_t commandCode, std::optional<Bytes> reply);
     void setIgnoreCommand(std::uint8_t commandCode, bool ignore);
     void clearCommandFaults();
@@ -165,11 +171,17 @@ class VirtualBridge : public VirtualDevice {
 
   protected:
     VirtualBridge(BridgeConfig config, std::shared_ptr<Clock> clock);
-    AttReadResult onRead(const CharacteristicEntry& entry) override;
-    AttStatus onWrite(const CharacteristicEntry& entry, const Bytes& value, bool withResponse) override;
-    void onConnectionChange(bool connected) override;
+    AttReadResult onReadLocked(const CharacteristicEntry& entry) override;
+    AttStatus onWriteLocked(const CharacteristicEntry& entry, const Bytes& value, bool withResponse) override;
+    void onConnectionChangeLocked(bool connected) override;
+    std::chrono::nanoseconds writeAirTime(std::size_t bytes, bool withResponse) const override;
 
   private:
+    friend class World;
+    // The World's runner is woken through this when the bridge has new work.
+    void setWake(std::function<void()> wake);
+    void flushLocked(std::chrono::nanoseconds now);
+
     struct Impl;
     BridgeConfig bridgeConfig_;
     std::unique_ptr<Impl> impl_;

@@ -37,6 +37,10 @@ class Clock {
     // Moves time on without counting as a sleep (Fast and Virtual; in Real mode it only wakes waiters).
     void advance(Duration duration);
 
+    // The model's own waits (air time of the link model): until now() >= deadline, without counting
+    // as a sleep. Fast and Virtual modes move time on at once.
+    void waitUntil(TimePoint deadline);
+
     void setSleepHook(SleepHook hook);
     std::uint64_t sleepCount() const;
     // Sum of the durations passed to sleep().

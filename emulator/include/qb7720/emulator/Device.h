@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -138,15 +139,25 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   protected:
     VirtualDevice(DeviceConfig config, std::shared_ptr<Clock> clock);
 
-    // Hooks for models with behaviour (the bridge). Called without the device's lock held.
-    virtual AttReadResult onRead(const CharacteristicEntry& entry);
-    virtual AttStatus onWrite(const CharacteristicEntry& entry, const Bytes& value, bool withResponse);
-    virtual void onConnectionChange(bool connected);
+    // Hooks for models with behaviour (the bridge), called with mutex() held. The defaults keep and
+    // return the characteristic's value.
+    virtual AttReadResult onReadLocked(const CharacteristicEntry& entry);
+    virtual AttStatus onWriteLocked(const CharacteristicEntry& entry, const Bytes& value, bool withResponse);
+    virtual void onConnectionChangeLocked(bool connected);
+    // Air time of a write of this many value bytes (0 without a link model); the write waits for it.
+    virtual std::chrono::nanoseconds writeAirTime(std::size_t bytes, bool withResponse) const;
 
-    std::shared_ptr<Clock> clock() const { return clock_; }
+    std::mutex& mutex() const;
+    // notify() with mutex() held.
+    bool notifyLocked(std::uint16_t valueHandle, const Bytes& value);
+    bool connectedLocked() const;
+    std::uint16_t mtuLocked() const;
+    std::uint16_t clientConfigurationLocked(std::uint16_t valueHandle) const;
+    const std::shared_ptr<Clock>& clock() const { return clock_; }
 
   private:
     friend class World;
+    void notifyRemoved();
     struct State;
     DeviceConfig config_;
     std::shared_ptr<Clock> clock_;

@@ -108,10 +108,15 @@ class Emulator : public std::enable_shared_from_this<Emulator> {
     // delivered. Must not be called from an event handler.
     void waitIdle();
 
+    // Lines the platform's outputDebugString received, in order.
+    std::vector<std::string> debugOutput() const;
+
+    // The backend's own objects reach their shared state through here.
+    struct Impl;
+    Impl& internals() const { return *impl_; }
+
   private:
     explicit Emulator(EmulatorOptions options);
-    friend class EmulatedPlatform;
-    struct Impl;
     EmulatorOptions options_;
     std::shared_ptr<World> world_;
     std::unique_ptr<Impl> impl_;

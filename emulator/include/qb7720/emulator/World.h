@@ -64,11 +64,14 @@ class World : public std::enable_shared_from_this<World> {
     // "c0:51:00:00:00:01" for 0xC05100000001.
     static std::string addressText(std::uint64_t address);
 
+    struct Impl;
+
   private:
     explicit World(TimeMode mode);
-    struct Impl;
+    void addDevice(const std::shared_ptr<VirtualDevice>& device,
+                   const std::shared_ptr<VirtualBridge>& bridge);
     std::shared_ptr<Clock> clock_;
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace qb::emulator

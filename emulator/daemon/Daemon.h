@@ -1,0 +1,99 @@
+// The daemon: owns org.bluez on a bus and serves the emulator's world under BlueZ's object layout.
+// Everything on the bus runs on one thread (run()); the model's listeners only queue work for it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "Node.h"
+#include "qb7720/emulator/Emulator.h"
+
+namespace qb::emud {
+
+class AdapterNode;
+class DeviceNode;
+
+inline constexpr const char* kAdapterIface = "org.bluez.Adapter1";
+inline constexpr const char* kDeviceIface = "org.bluez.Device1";
+inline constexpr const char* kServiceIface = "org.bluez.GattService1";
+inline constexpr const char* kCharIface = "org.bluez.GattCharacteristic1";
+inline constexpr const char* kDescIface = "org.bluez.GattDescriptor1";
+
+// A D-Bus error reply in BlueZ's words.
+[[noreturn]] void fail(const std::string& name, const std::string& message);
+
+struct DaemonOptions {
+    std::string busAddress;  // empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS honoured)
+    bool verbose = false;
+};
+
+class Daemon {
+  public:
+    Daemon(std::shared_ptr<emulator::Emulator> emulator, DaemonOptions options);
+    ~Daemon();
+
+    // Serves until stop() (safe from a signal handler).
+    void run();
+    void stop();
+
+    sdbus::IConnection& connection() { return *connection_; }
+    emulator::World& world() { return *emulator_->world(); }
+    const std::shared_ptr<emulator::Emulator>& emulator() const { return emulator_; }
+    AdapterNode& adapter() { return *adapter_; }
+    void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    void emitInterfacesAdded(const std::string& path, const Ifaces& ifaces);
+    void emitInterfacesRemoved(const std::string& path, const std::vector<std::string>& ifaces);
+    std::map<sdbus::ObjectPath, Ifaces> managedObjects() const;
+
+    void markDirty(Node* node) { dirty_.insert(node); }
+    void forget(Node* node) { dirty_.erase(node); }
+
+    // From any thread: runs job on the daemon's thread.
+    void post(std::function<void()> job);
+    // A socket end the daemon watches; the handler runs on the daemon's thread with the poll events.
+    void watch(int fd, short events, std::function<void(short)> handler);
+    void unwatch(int fd);
+
+    DeviceNode* device(std::uint64_t address);
+    DeviceNode* deviceByPath(const std::string& path);
+    void removeDevice(std::uint64_t address);
+    // An advertisement seen while discovering: creates or refreshes the device's object.
+    void onAdvertisement(const platform::BluetoothLEAdvertisementReceivedEventArgs& advertisement);
+    // Discovery ended: signal strengths are no longer known.
+    void discoveryStopped();
+    // The adapter was switched off.
+    void disconnectAll();
+    // A client left the bus: its discovery and notify sessions end.
+    void onClientGone(const std::string& name);
+    // Drops devices nobody has heard for a while (as temporary devices are).
+    void expireDevices();
+
+  private:
+    void runQueued();
+    void rebuildDirty();
+
+    std::shared_ptr<emulator::Emulator> emulator_;
+    DaemonOptions options_;
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::unique_ptr<sdbus::IObject> root_;
+    std::unique_ptr<AdapterNode> adapter_;
+    std::map<std::uint64_t, std::unique_ptr<DeviceNode>> devices_;
+    std::set<Node*> dirty_;
+    std::map<int, std::pair<short, std::function<void(short)>>> watched_;
+
+    std::mutex queueMutex_;
+    std::deque<std::function<void()>> queue_;
+    int wakeFd_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::uint64_t worldListener_ = 0;
+};
+
+}  // namespace qb::emud

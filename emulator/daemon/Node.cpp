@@ -1,0 +1,81 @@
+#include "Node.h"
+
+#include "Daemon.h"
+
+namespace qb::emud {
+
+Node::~Node() {
+    daemon_.forget(this);
+}
+
+bool Node::has(const std::string& iface, const std::string& name) const {
+    auto it = props_.find(iface);
+    return it != props_.end() && it->second.count(name) != 0;
+}
+
+const sdbus::Variant& Node::get(const std::string& iface, const std::string& name) const {
+    return props_.at(iface).at(name);
+}
+
+void Node::init(const std::string& iface, const std::string& name, sdbus::Variant value) {
+    props_[iface][name] = std::move(value);
+}
+
+void Node::set(const std::string& iface, const std::string& name, sdbus::Variant value) {
+    const bool fresh = !has(iface, name);
+    props_[iface][name] = value;
+    if (!published()) return;
+    if (fresh) daemon_.markDirty(this);
+    emitChanged(iface, {{name, std::move(value)}}, {});
+}
+
+void Node::unset(const std::string& iface, const std::string& name) {
+    if (!has(iface, name)) return;
+    props_[iface].erase(name);
+    if (!published()) return;
+    daemon_.markDirty(this);
+    emitChanged(iface, {}, {name});
+}
+
+void Node::publish() {
+    if (published()) return;
+    object_ = sdbus::createObject(daemon_.connection(), path_);
+    registerOn(*object_);
+    object_->finishRegistration();
+    daemon_.emitInterfacesAdded(path_, props_);
+}
+
+void Node::withdraw() {
+    if (!published()) return;
+    std::vector<std::string> names;
+    for (const auto& entry : props_) names.push_back(entry.first);
+    object_.reset();
+    daemon_.emitInterfacesRemoved(path_, names);
+}
+
+void Node::rebuild() {
+    if (!published()) return;
+    object_.reset();
+    object_ = sdbus::createObject(daemon_.connection(), path_);
+    registerOn(*object_);
+    object_->finishRegistration();
+}
+
+std::string Node::sender() const {
+    const sdbus::Message* message = object_ ? object_->getCurrentlyProcessedMessage() : nullptr;
+    return message != nullptr ? message->getSender() : std::string();
+}
+
+}  // namespace qb::emud
+
+namespace qb::emud {
+
+void Node::emitChanged(const std::string& iface, const Props& changed,
+                       const std::vector<std::string>& invalidated) {
+    if (!object_) return;
+    auto signal = object_->createSignal("org.freedesktop.DBus.Properties", "PropertiesChanged");
+    signal << iface << changed << invalidated;
+    object_->emitSignal(signal);
+}
+
+}  // namespace qb::emud
