@@ -159,9 +159,15 @@ void blesetting::Advertisement_Info_Callback(const char* address, const char* na
 }
 
 void blesetting::haltScan() {
+    stopDiscovery();
+    ui->Bt_BleScan->setText(kStartScan);
+}
+
+void blesetting::stopDiscovery() {
     scanTimer->stop();
     scanStopped = true;
-    ui->Bt_BleScan->setText(kStartScan);
+    // The library would go on reporting for a while; those late reports would bring back rows.
+    QB7720Ble_BLE_Scan(0, nullptr);
 }
 
 void blesetting::resumeScan() {
@@ -180,8 +186,7 @@ void blesetting::Bt_scanBleDevSlot() {
         ui->Bt_BleScan->setText(kStopScan);
         flushTimer->start();
     } else {
-        scanTimer->stop();
-        scanStopped = true;
+        stopDiscovery();
         if (!connHandle) setStatus(kIdleShort);
         ui->Bt_BleScan->setText(kStartScan);
         flushTimer->stop();
@@ -196,8 +201,9 @@ void blesetting::scanBleDevTimerSlot() {
 
 void blesetting::recvBleInfoSlot(QVariant info) {
     const node dev = info.value<node>();
-    // Without an address the device could be neither shown usefully nor connected.
-    if (dev.macAddr.isEmpty()) return;
+    // Without an address the device could be neither shown usefully nor connected; a report queued
+    // before the scan stopped must not bring back a device the user has just connected.
+    if (dev.macAddr.isEmpty() || scanStopped) return;
     const QString strength = QString::number(static_cast<int>(dev.rssi));
 
     for (node& listed : bleDevList) {
@@ -255,8 +261,7 @@ void blesetting::clearCurrentScanSlot() {
 
 void blesetting::closeEvent(QCloseEvent* event) {
     if (ui->Bt_BleScan->text() == kStopScan) {
-        scanTimer->stop();
-        scanStopped = true;
+        stopDiscovery();
         if (!connHandle) emit autoConnectSignal(true);
         ui->Bt_BleScan->setText(kStartScan);
     }

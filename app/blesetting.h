@@ -105,6 +105,7 @@ class blesetting : public QWidget {
   private:
     static int currentSecond();
     void haltScan();
+    void stopDiscovery();
     void resumeScan();
     void setStatus(const QString& text);
     void markConnectedRowsLost();
