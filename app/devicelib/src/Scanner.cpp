@@ -133,6 +133,7 @@ Scanner::Result Scanner::start(Reporter reporter) {
             return Result::Scanning;
         }
         finished = std::move(state_->thread);
+        state_->threadId = {};  // the id may be reused once the thread is joined
         generation = state_->generation;
     }
     // The previous discovery left its loop before it cleared running; it only releases its watcher now.
