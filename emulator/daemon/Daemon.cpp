@@ -58,16 +58,9 @@ Daemon::Daemon(std::shared_ptr<emulator::Emulator> emulator, DaemonOptions optio
                       : sdbus::createSessionBusConnectionWithAddress(options_.busAddress);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     root_ = sdbus::createObject(*connection_, "/");
-    root_->registerMethod("GetManagedObjects")
-        .onInterface(kObjectManagerIface)
-        .withOutputParamNames("objects")
-        .implementedAs([this]() { return managedObjects(); });
-    root_->registerSignal("InterfacesAdded")
-        .onInterface(kObjectManagerIface)
-        .withParameters<sdbus::ObjectPath, Ifaces>("object", "interfaces");
-    root_->registerSignal("InterfacesRemoved")
-        .onInterface(kObjectManagerIface)
-        .withParameters<sdbus::ObjectPath, std::vector<std::string>>("object", "interfaces");
+    // GetManagedObjects is answered by sd-bus from the objects' own vtables, so it always agrees
+    // with Get and GetAll.
+    root_->addObjectManager();
     root_->finishRegistration();
     adapter_ = std::make_unique<AdapterNode>(*this, emulator_->localAddress());
     adapter_->publish();
@@ -121,19 +114,6 @@ void Daemon::emitInterfacesRemoved(const std::string& path, const std::vector<st
     auto signal = root_->createSignal(kObjectManagerIface, "InterfacesRemoved");
     signal << sdbus::ObjectPath(path) << names;
     root_->emitSignal(signal);
-}
-
-std::map<sdbus::ObjectPath, Ifaces> Daemon::managedObjects() const {
-    std::map<sdbus::ObjectPath, Ifaces> objects;
-    auto add = [&](const Node& node) {
-        if (node.published())
-            objects[sdbus::ObjectPath(node.path())] = withStandardInterfaces(node.interfaces());
-    };
-    add(*adapter_);
-    for (const auto& [address, device] : devices_) {
-        device->forEachNode(add);
-    }
-    return objects;
 }
 
 void Daemon::post(std::function<void()> job) {

@@ -51,7 +51,6 @@ class Daemon {
 
     void emitInterfacesAdded(const std::string& path, const Ifaces& ifaces);
     void emitInterfacesRemoved(const std::string& path, const std::vector<std::string>& ifaces);
-    std::map<sdbus::ObjectPath, Ifaces> managedObjects() const;
 
     void markDirty(Node* node) { dirty_.insert(node); }
     void forget(Node* node) { dirty_.erase(node); }

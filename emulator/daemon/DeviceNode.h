@@ -30,14 +30,6 @@ class DeviceNode : public Node {
     void discoveryStopped();
     void clientGone(const std::string& name);
     void disconnect();
-    // This node and the GATT nodes under it.
-    template <typename F>
-    void forEachNode(F&& f) const {
-        f(*this);
-        for (const auto& s : services_) f(*s);
-        for (const auto& c : characteristics_) f(*c);
-        for (const auto& d : descriptors_) f(*d);
-    }
     // Withdraws the GATT objects and the device.
     void withdrawAll();
 
