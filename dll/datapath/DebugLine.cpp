@@ -1,6 +1,7 @@
 #include "datapath/DebugLine.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "qb7720/platform/Platform.h"
@@ -8,6 +9,17 @@
 namespace qb::dll {
 namespace {
 constexpr std::size_t kLineCharacters = 255;  // a 256-character buffer with its terminator
+
+// Windows debug output reaches only a debugger; elsewhere it would land on standard error, so
+// there it is written only when QB7720_DEBUG is set to something other than 0.
+bool debugOutputWanted() {
+#if defined(_WIN32)
+    return true;
+#else
+    const char* value = std::getenv("QB7720_DEBUG");
+    return value != nullptr && *value != '\0' && std::string(value) != "0";
+#endif
+}
 }  // namespace
 
 std::string limitDebugLine(std::string line) {
@@ -24,6 +36,7 @@ std::string limitDebugLine(std::string line) {
 }
 
 void debugLine(const char* format, const platform::PlatformError& error) {
+    if (!debugOutputWanted()) return;
     const std::string message = error.what();
 #if defined(__GNUC__)
 #pragma GCC diagnostic push

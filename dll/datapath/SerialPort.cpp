@@ -12,6 +12,7 @@ namespace {
 constexpr int32_t kMaxWriteLength = 4096;
 constexpr int kPauseBudgetMs = 200;
 constexpr std::uint16_t kAttHeader = 3;
+constexpr int32_t kMaxAttributeValue = 512;
 
 bool setUpSerialSession(QB7720DeviceHandle handle, ModemStatusCallback modemCallback,
                         ReadNotifyCallback dataCallback) {
@@ -59,8 +60,9 @@ extern "C" QB7720_API int32_t QB7720_CALL QB7720UartWriteBuffer(QB7720DeviceHand
     if (!succeeded(QB7720GetMtu(handle, &mtu))) return -2;
     // An MTU that leaves no room for data would never make progress.
     if (mtu <= kAttHeader) return -2;
-    // Pieces go straight from the caller's buffer, so any MTU up to 517 and beyond is carried whole.
-    const int32_t pieceSize = mtu - kAttHeader;
+    // Pieces go straight from the caller's buffer, so no staging buffer limits them; an attribute
+    // value is at most 512 bytes, which caps the piece above MTU 515.
+    const int32_t pieceSize = std::min<int32_t>(mtu - kAttHeader, kMaxAttributeValue);
     int32_t sent = 0;
     int waited = 0;  // one budget for every piece of this call
     bool exhausted = false;

@@ -24,18 +24,9 @@ extern "C" QB7720_API void QB7720_CALL QB7720Init(void) {
     std::lock_guard<std::mutex> lock(initMutex());
     if (comInitialised) return;
     // A failure leaves the flag clear so that a later call tries again.
-    bool initialised = false;
     try {
-        initialised = platform::current().initializeApartment();
+        comInitialised = platform::current().initializeApartment();
     } catch (const platform::PlatformError&) {
-    }
-    if (initialised) {
-        comInitialised = true;
-    } else {
-        try {
-            platform::current().outputDebugString("QB7720Init: apartment initialisation failed");
-        } catch (const platform::PlatformError&) {
-        }
     }
 }
 

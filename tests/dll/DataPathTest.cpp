@@ -3,7 +3,11 @@
 #include <chrono>
 #include <thread>
 
+#include <cstdlib>
+#include <string>
+
 #include "DllTestSupport.h"
+#include "datapath/DebugLine.h"
 #include "exports/LibraryLock.h"
 #include "exports/SessionTable.h"
 
@@ -18,6 +22,7 @@ class DataPathTest : public DllTest {
   protected:
     void SetUp() override {
         DllTest::SetUp();
+        setenv("QB7720_DEBUG", "1", 1);
         handle = open(bridge);
         ASSERT_NE(handle, nullptr);
     }
@@ -90,6 +95,30 @@ TEST_F(DataPathTest, ErrorWhileSearchingTheCharacteristicIsMappedAndLogged) {
     emu->injectError(Operation::CharacteristicUuid, hresult::kAttInvalidPdu);
     EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
     EXPECT_EQ(emu->callCount(Operation::OutputDebugString) - linesBefore, 1u);
+}
+
+TEST_F(DataPathTest, DebugLinesNeedQB7720Debug) {
+    const uint8_t byte = 1;
+    for (const char* value : {"", "0"}) {
+        setenv("QB7720_DEBUG", value, 1);
+        emu->injectError(Operation::CharacteristicWriteValue, hresult::kFail);
+        const auto linesBefore = emu->callCount(Operation::OutputDebugString);
+        EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
+        EXPECT_EQ(emu->callCount(Operation::OutputDebugString), linesBefore) << '"' << value << '"';
+    }
+    unsetenv("QB7720_DEBUG");
+    emu->injectError(Operation::CharacteristicWriteValue, hresult::kFail);
+    const auto linesBefore = emu->callCount(Operation::OutputDebugString);
+    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
+    EXPECT_EQ(emu->callCount(Operation::OutputDebugString), linesBefore);
+}
+
+TEST(DebugLineLimit, CutsAt255CharactersWithoutSplittingOne) {
+    EXPECT_EQ(limitDebugLine(std::string(300, 'a')), std::string(255, 'a'));
+    EXPECT_EQ(limitDebugLine("short"), "short");
+    // 254 ASCII characters, then two-byte characters: the first fits, the second does not.
+    const std::string line = std::string(254, 'a') + "\xC3\xA9\xC3\xA9";
+    EXPECT_EQ(limitDebugLine(line), std::string(254, 'a') + "\xC3\xA9");
 }
 
 TEST_F(DataPathTest, NullDataWithALengthIsRefusedWithoutWriting) {
