@@ -1,0 +1,93 @@
+// An emulated radio with one loopback bridge installed as the process's platform, and recorders for the
+// library's callbacks (which carry no context, so they report into process-wide recorders).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "QB7720lib.h"
+#include "qb7720/emulator/Emulator.h"
+
+namespace devicelib_test {
+
+using namespace std::chrono_literals;
+
+// Waits for a condition that the library's threads make true; false after a generous limit.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms);
+
+struct Notification {
+    std::string uuidText;
+    std::vector<std::uint8_t> bytes;
+    std::thread::id thread;
+};
+
+struct Sighting {
+    std::string address;
+    std::optional<std::string> name;
+    int rssi;
+    std::vector<std::uint8_t> data;
+    std::thread::id thread;
+};
+
+struct ModemLines {
+    bool dcd, ring, dsr, cts;
+};
+
+// Everything the callbacks below saw. Reset by each fixture.
+struct Recorder {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Sighting> sightings;
+    std::vector<Notification> notifications;
+    std::vector<ModemLines> modem;
+    std::vector<int> modemResults;  // what QB7720Ble_Get_Modem_state answered inside the callback
+    std::vector<std::pair<QB7720HANDLE*, int>> connects;
+    std::vector<std::thread::id> connectThreads;
+    std::vector<void*> losses;
+    std::vector<std::thread::id> lossThreads;
+
+    void reset();
+    std::vector<std::uint8_t> receivedOn(const std::string& uuidText);
+    std::size_t count(const std::function<std::size_t(Recorder&)>& what);
+};
+
+Recorder& recorder();
+
+// Records the value; a 0xfff3 value is decoded as the terminal does, from inside the callback.
+void onSighting(const char* address, const char* name, signed char rssi, unsigned char* data);
+void onNotification(const uuid_t* uuid, const unsigned char* data, unsigned long length);
+void onModem(bool dcd, bool ring, bool dsr, bool cts);
+void onConnect(QB7720HANDLE* handle, int state);
+void onLoss(void* userData);
+
+class EmulatorTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Options before SetUp's creation; a test overrides them by constructing its own emulator.
+    virtual qb::emulator::EmulatorOptions options() const;
+    void useEmulator(qb::emulator::EmulatorOptions options);
+
+    std::string addressOf(const std::shared_ptr<qb::emulator::VirtualDevice>& device) const;
+    // Connects to the bridge and opens both notifications with the recorders above.
+    QB7720HANDLE* connectAndListen();
+    QB7720HANDLE* connect(const std::shared_ptr<qb::emulator::VirtualDevice>& device);
+    void disconnect(QB7720HANDLE* handle);
+
+    std::shared_ptr<qb::emulator::Emulator> emu;
+    std::shared_ptr<qb::emulator::VirtualBridge> bridge;
+    std::vector<QB7720HANDLE*> handles;
+    std::thread::id testThread = std::this_thread::get_id();
+};
+
+}  // namespace devicelib_test
