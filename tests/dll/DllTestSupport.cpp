@@ -17,6 +17,8 @@ void DllTest::SetUp() {
 }
 
 void DllTest::TearDown() {
+    // A test's hook may capture its locals, which are gone by now.
+    emu->setSleepHook(nullptr);
     // Sessions a test left open would leak into the next test's table.
     for (int attempt = 0; attempt < 64; ++attempt) {
         DeviceSession* first = nullptr;
@@ -28,7 +30,6 @@ void DllTest::TearDown() {
         emu->clearFaults();
         QB7720CloseDevice(handleOf(first));
     }
-    emu->setSleepHook(nullptr);
     emu->waitIdle();
 }
 
