@@ -73,6 +73,7 @@ Daemon::Daemon(std::shared_ptr<emulator::Emulator> emulator, DaemonOptions optio
             if (!name.empty() && name[0] == ':' && newOwner.empty()) onClientGone(name);
         },
         sdbus::floating_slot);
+    if (options_.control) addControl();
     worldListener_ = world().addListener(std::make_shared<WorldHook>(*this));
     connection_->requestName("org.bluez");
     log("serving org.bluez with %zu device(s)", world().devices().size());
@@ -83,12 +84,47 @@ Daemon::~Daemon() {
     if (adapter_ && adapter_->discovering()) world().setScanning(false);
     devices_.clear();
     adapter_.reset();
+    control_.reset();
     root_.reset();
     try {
         connection_->releaseName("org.bluez");
     } catch (const sdbus::Error&) {
     }
     if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void Daemon::addControl() {
+    const char* const iface = "org.qb7720.EmulatorControl1";
+    auto find = [this](const std::string& text) {
+        for (const auto& d : world().devices()) {
+            if (emulator::World::addressText(d->address()) == text) return d;
+        }
+        fail("org.qb7720.Error.UnknownDevice", "no device " + text);
+    };
+    control_ = sdbus::createObject(*connection_, "/org/qb7720/emulator");
+    control_->registerMethod("DropLink")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .implementedAs([this, find](const std::string& address) {
+            log("control: drop link of %s", address.c_str());
+            find(address)->dropLink();
+        });
+    control_->registerMethod("SetInRange")
+        .onInterface(iface)
+        .withInputParamNames("address", "inRange")
+        .implementedAs([this, find](const std::string& address, bool inRange) {
+            log("control: %s %s range", address.c_str(), inRange ? "in" : "out of");
+            find(address)->setInRange(inRange);
+        });
+    control_->registerMethod("Notify")
+        .onInterface(iface)
+        .withInputParamNames("address", "valueHandle", "value")
+        .withOutputParamNames("sent")
+        .implementedAs(
+            [find](const std::string& address, std::uint16_t handle, const std::vector<std::uint8_t>& value) {
+                return find(address)->notify(handle, value);
+            });
+    control_->finishRegistration();
 }
 
 void Daemon::log(const char* format, ...) {

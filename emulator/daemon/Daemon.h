@@ -32,6 +32,9 @@ inline constexpr const char* kDescIface = "org.bluez.GattDescriptor1";
 struct DaemonOptions {
     std::string busAddress;  // empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS honoured)
     bool verbose = false;
+    // Also serve /org/qb7720/emulator (org.qb7720.EmulatorControl1) so tests can act on the radio
+    // world: drop links, move devices out of range.
+    bool control = false;
 };
 
 class Daemon {
@@ -78,11 +81,13 @@ class Daemon {
   private:
     void runQueued();
     void rebuildDirty();
+    void addControl();
 
     std::shared_ptr<emulator::Emulator> emulator_;
     DaemonOptions options_;
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IObject> root_;
+    std::unique_ptr<sdbus::IObject> control_;
     std::unique_ptr<AdapterNode> adapter_;
     std::map<std::uint64_t, std::unique_ptr<DeviceNode>> devices_;
     std::set<Node*> dirty_;

@@ -262,6 +262,12 @@ void DeviceNode::onNotification(std::uint16_t valueHandle, const emulator::Bytes
     }
 }
 
+void DeviceNode::onReadCompleted(std::uint16_t valueHandle, const emulator::Bytes& value) {
+    for (auto& chr : characteristics_) {
+        if (chr->valueHandle() == valueHandle) chr->readCompleted(value);
+    }
+}
+
 void DeviceNode::clientGone(const std::string& name) {
     for (auto& chr : characteristics_) chr->clientGone(name);
 }

@@ -27,6 +27,7 @@ class DeviceNode : public Node {
     void onLinkChanged(bool connected);
     void onNotification(std::uint16_t valueHandle, const emulator::Bytes& value);
     void onNameChanged(const std::string& name);
+    void onReadCompleted(std::uint16_t valueHandle, const emulator::Bytes& value);
     void discoveryStopped();
     void clientGone(const std::string& name);
     void disconnect();

@@ -184,8 +184,15 @@ std::vector<std::uint8_t> CharNode::readValue(const std::map<std::string, sdbus:
         fail("org.bluez.Error.InvalidArguments", "Invalid arguments in method call");
     std::vector<std::uint8_t> value(result.value.begin() + io.offset, result.value.end());
     daemon_.log("ReadValue %s: %zu bytes", path().c_str(), value.size());
-    set(kCharIface, "Value", sdbus::Variant(value));
+    // The cached value changes after the reply has gone out, as the real daemon batches it.
+    daemon_.post([d = &daemon_, address = device_.address(), handle = entry_.valueHandle, value] {
+        if (auto* device = d->device(address)) device->onReadCompleted(handle, value);
+    });
     return value;
+}
+
+void CharNode::readCompleted(const std::vector<std::uint8_t>& value) {
+    set(kCharIface, "Value", sdbus::Variant(value));
 }
 
 void CharNode::writeValue(const std::vector<std::uint8_t>& value,

@@ -30,6 +30,7 @@ class CharNode : public Node {
 
     std::uint16_t valueHandle() const { return entry_.valueHandle; }
     void onNotification(const emulator::Bytes& value);
+    void readCompleted(const std::vector<std::uint8_t>& value);
     // The link came up (MTU known, notify sessions re-enabled) or went down (sockets closed).
     void linkUp(std::uint16_t mtu);
     void linkDown();
