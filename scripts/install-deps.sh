@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qtbase5-dev qtbase5-dev-tools
-  libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus dbus-daemon
+  libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus dbus-daemon systemd
   xvfb xauth fonts-noto-cjk librsvg2-bin imagemagick
 )
 missing=()
