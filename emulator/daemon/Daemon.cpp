@@ -124,6 +124,33 @@ void Daemon::addControl() {
             [find](const std::string& address, std::uint16_t handle, const std::vector<std::uint8_t>& value) {
                 return find(address)->notify(handle, value);
             });
+    // For benchmarks: a burst of notifications from the model, and the count of writes it received.
+    control_->registerMethod("NotifyBurst")
+        .onInterface(iface)
+        .withInputParamNames("address", "valueHandle", "count", "size")
+        .withOutputParamNames("sent")
+        .implementedAs([find](const std::string& address, std::uint16_t handle, std::uint32_t count,
+                              std::uint16_t size) {
+            auto device = find(address);
+            std::uint32_t sent = 0;
+            emulator::Bytes value(size);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                value[0] = static_cast<std::uint8_t>(i);
+                if (device->notify(handle, value)) ++sent;
+            }
+            return sent;
+        });
+    control_->registerMethod("WriteCount")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .withOutputParamNames("count")
+        .implementedAs([find](const std::string& address) {
+            return static_cast<std::uint32_t>(find(address)->writes().size());
+        });
+    control_->registerMethod("ClearWrites")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .implementedAs([find](const std::string& address) { find(address)->clearWrites(); });
     control_->finishRegistration();
 }
 
