@@ -17,6 +17,7 @@ struct FloodContext {
     QB7720DeviceHandle handle = nullptr;
     std::atomic<int> calls{0};
     std::atomic<int> exportFailures{0};
+    std::atomic<int> lastResult{0};
 };
 
 // Calls back into the library as a busy caller would.
@@ -26,6 +27,10 @@ void QB7720_CALL floodCallback(void* context, const uint8_t*, uint32_t) {
     ++flood->calls;
     uint16_t mtu = 0;
     const BridgeResult result = QB7720GetMtu(flood->handle, &mtu);
+    // Stays inside a while, so a close that does not wait for running callbacks returns before
+    // this one touches its context again.
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    flood->lastResult = result;
     if (result != BridgeResultOk && result != BridgeResultUnknownHandle) ++flood->exportFailures;
 }
 
