@@ -566,7 +566,12 @@ void blesetting::tavrionSettingSlot() {
     const bool flowControl = ui->checkBox_autoHardFlow->isChecked();
     const bool rtsSelectable = ui->comboBox_RTS->isEnabled();
 
-    Ble_SetUART(connHandle, baud, dataBits, stopBits, parity);
+    // A line the bridge cannot run (no rate, a word size or stop count no UART has) is never sent.
+    const bool lineValid = baud > 0 && dataBits >= 5 && dataBits <= 8 && stopBits >= 1 && stopBits <= 2;
+    if (lineValid)
+        Ble_SetUART(connHandle, baud, dataBits, stopBits, parity);
+    else
+        dialogprompt::warn(this, QStringLiteral("设置失败，请重新设置。"));
     if (flowControl)
         Ble_SetModem(connHandle, 1, 1, 1);
     else
