@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "discovery/EntryText.h"
 
@@ -70,6 +71,17 @@ TEST(EntryText, MalformedTextStillFits) {
 TEST(EntryText, AddressTextIsLowerCaseWithColons) {
     EXPECT_EQ(addressText({0xC2, 0xA1, 0xB3, 0xD4, 0xE5, 0xF6}), "c2:a1:b3:d4:e5:f6");
     EXPECT_EQ(addressText({0, 1, 2, 3, 4, 0x0A}), "00:01:02:03:04:0a");
+}
+
+TEST(EntryText, IdentifiersMatchOnlyTheLowerCaseAddress) {
+    const std::vector<std::string> addresses{addressText({0xC2, 0xA1, 0xB3, 0xD4, 0xE5, 0xF6}),
+                                             addressText({0xC0, 0x51, 0, 0, 0, 1})};
+    EXPECT_EQ(firstAddressIn("BluetoothLE#BluetoothLE00:11:22:33:44:55-c2:a1:b3:d4:e5:f6", addresses), 0u);
+    EXPECT_EQ(firstAddressIn("BluetoothLE#BluetoothLE00:11:22:33:44:55-C2:A1:B3:D4:E5:F6", addresses), 2u);
+    EXPECT_EQ(firstAddressIn("x-c0:51:00:00:00:01", addresses), 1u);
+    EXPECT_EQ(firstAddressIn("", addresses), 2u);
+    // When two recorded addresses occur, the earlier record decides.
+    EXPECT_EQ(firstAddressIn("c0:51:00:00:00:01/c2:a1:b3:d4:e5:f6", addresses), 0u);
 }
 
 }  // namespace
