@@ -7,7 +7,7 @@ packages=(
   clang libclang-rt-14-dev
   qtbase5-dev qtbase5-dev-tools
   libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus dbus-daemon systemd
-  xvfb xauth fonts-noto-cjk librsvg2-bin imagemagick
+  xvfb xauth xdotool fonts-noto-cjk librsvg2-bin imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do
