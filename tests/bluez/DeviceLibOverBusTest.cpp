@@ -1,0 +1,61 @@
+// The terminal's device library over the BlueZ backend and the emulator daemon.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "BusHarness.h"
+#include "QB7720lib.h"
+#include "qb7720/platform/Backends.h"
+
+namespace qb::bluez::test {
+namespace {
+
+std::mutex g_mutex;
+std::set<std::string> g_seen;
+std::string g_received;
+
+void onScan(const char* address, const char*, signed char, unsigned char*) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (address != nullptr) g_seen.insert(address);
+}
+
+void onNotification(const uuid_t*, const unsigned char* data, unsigned long length) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_received.append(reinterpret_cast<const char*>(data), length);
+}
+
+TEST(DeviceLibOverBus, ScanConnectWriteAndReceiveLoopback) {
+    BusHarness harness("bridges=1 peer=loopback");
+    platform::setCurrent(qb::bluez::createPlatform());
+    ASSERT_EQ(QB7720Ble_BLE_Scan(1, onScan), 0);
+    ASSERT_TRUE(waitFor([] {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        for (const auto& a : g_seen) {
+            if (a == "C0:51:00:00:00:01" || a == "c0:51:00:00:00:01") return true;
+        }
+        return false;
+    }));
+    QB7720Ble_BLE_Scan(0, nullptr);
+
+    QB7720HANDLE* handle = QB7720Ble_Connect("C0:51:00:00:00:01", nullptr);
+    ASSERT_NE(handle, nullptr);
+    gatt_stream_t* stream = nullptr;
+    uint16_t mtu = 0;
+    ASSERT_EQ(QB7720Ble_Get_MTU(handle, &stream, &mtu), 0);
+    EXPECT_EQ(mtu, 247);
+    ASSERT_EQ(QB7720Ble_register_notification(handle, onNotification, nullptr), 0);
+    ASSERT_EQ(QB7720Ble_Open_Notification(handle, "0xfff1"), 0);
+    const std::string text = "pong over the bus";
+    ASSERT_EQ(QB7720Ble_Write_Characteristic(handle, 19, 0, text.data(), text.size()), 0);
+    EXPECT_TRUE(waitFor([&] {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        return g_received == text;
+    }));
+    EXPECT_EQ(QB7720Ble_Disconnect(handle), 0);
+    platform::setCurrent(nullptr);
+}
+
+}  // namespace
+}  // namespace qb::bluez::test
