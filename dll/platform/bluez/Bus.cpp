@@ -1,6 +1,5 @@
 #include "Bus.h"
 
-#include <future>
 #include <set>
 
 #include "ErrorMap.h"
@@ -76,13 +75,20 @@ sdbus::IProxy& Bus::proxy(const std::string& path) {
 
 void Bus::call(const std::string& path, const std::string& iface, const std::string& method,
                const ArgsWriter& args, const ReplyReader& reader, std::chrono::milliseconds timeout) {
-    struct Outcome {
+    // Shared with the reply handler; once the caller gives up, a late reply must not touch the
+    // caller's locals through the reader.
+    struct Pending {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
         bool ok = false;
         std::string errorName;
         std::string errorMessage;
+        ReplyReader reader;
     };
-    auto promise = std::make_shared<std::promise<Outcome>>();
-    auto future = promise->get_future();
+    auto pending = std::make_shared<Pending>();
+    pending->reader = reader;
     try {
         auto& p = proxy(path);
         auto message = p.createMethodCall(iface, method);
@@ -91,32 +97,35 @@ void Bus::call(const std::string& path, const std::string& iface, const std::str
             std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
         p.callMethod(
             message,
-            [promise, reader](sdbus::MethodReply& reply, const sdbus::Error* error) {
-                Outcome outcome;
+            [pending](sdbus::MethodReply& reply, const sdbus::Error* error) {
+                std::lock_guard<std::mutex> lock(pending->mutex);
+                if (pending->abandoned) return;
                 if (error != nullptr) {
-                    outcome.errorName = error->getName();
-                    outcome.errorMessage = error->getMessage();
+                    pending->errorName = error->getName();
+                    pending->errorMessage = error->getMessage();
                 } else {
                     try {
-                        if (reader) reader(reply);
-                        outcome.ok = true;
+                        if (pending->reader) pending->reader(reply);
+                        pending->ok = true;
                     } catch (const sdbus::Error& e) {
-                        outcome.errorName = e.getName();
-                        outcome.errorMessage = "unexpected reply: " + e.getMessage();
+                        pending->errorName = e.getName();
+                        pending->errorMessage = "unexpected reply: " + e.getMessage();
                     }
                 }
-                promise->set_value(std::move(outcome));
+                pending->finished = true;
+                pending->done.notify_all();
             },
             usec);
     } catch (const sdbus::Error& e) {
         throw toPlatformError(e.getName(), e.getMessage());
     }
-    // The bus enforces the timeout; the margin only guards against a lost reply callback.
-    if (future.wait_for(timeout + std::chrono::seconds(2)) != std::future_status::ready) {
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    // The bus enforces the timeout; the margin only guards against a reply handler that never runs.
+    if (!pending->done.wait_for(lock, timeout + std::chrono::seconds(2), [&] { return pending->finished; })) {
+        pending->abandoned = true;
         throw toPlatformError("org.freedesktop.DBus.Error.Timeout", method + " did not complete");
     }
-    Outcome outcome = future.get();
-    if (!outcome.ok) throw toPlatformError(outcome.errorName, outcome.errorMessage);
+    if (!pending->ok) throw toPlatformError(pending->errorName, pending->errorMessage);
 }
 
 void Bus::loadTree() {
