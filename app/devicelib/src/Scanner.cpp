@@ -22,7 +22,9 @@ struct Scanner::State {
     std::map<std::uint64_t, std::string> names;  // names come in scan responses, apart from the data
     std::shared_ptr<platform::BluetoothLEAdvertisementWatcher> watcher;
     platform::EventToken receivedToken = 0;
-    std::thread thread;
+    // The discovery thread runs detached (a finished one is never left waiting for a join); this tells
+    // when it has let its watcher go.
+    bool threadActive = false;
     std::thread::id threadId;
 };
 
@@ -79,13 +81,18 @@ void runDiscovery(const std::shared_ptr<Scanner::State>& state) {
     state->receivedToken = 0;
     state->changed.notify_all();
     lock.unlock();
-    if (!watcher) return;
-    try {
-        watcher->stop();
-        watcher->removeReceived(token);
-    } catch (const std::exception&) {
-        // The watcher is released either way; a late event finds the generation moved on.
+    if (watcher) {
+        try {
+            watcher->stop();
+            watcher->removeReceived(token);
+        } catch (const std::exception&) {
+            // The watcher is released either way; a late event finds the generation moved on.
+        }
+        watcher.reset();
     }
+    lock.lock();
+    state->threadActive = false;
+    state->changed.notify_all();
 }
 
 }  // namespace
@@ -95,17 +102,9 @@ Scanner::Scanner(PlatformSource platform, std::chrono::milliseconds idleTimeout)
 
 Scanner::~Scanner() {
     stop();
-    std::thread finished;
-    {
-        std::lock_guard<std::mutex> lock(state_->mutex);
-        finished = std::move(state_->thread);
-    }
-    if (!finished.joinable()) return;
-    if (finished.get_id() == std::this_thread::get_id()) {
-        finished.detach();
-    } else {
-        finished.join();
-    }
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    if (state_->threadId == std::this_thread::get_id()) return;
+    state_->changed.wait(lock, [&] { return !state_->threadActive; });
 }
 
 Scanner::Result Scanner::request(Reporter reporter) {
@@ -123,21 +122,19 @@ Scanner::Result Scanner::request(Reporter reporter) {
 
 Scanner::Result Scanner::start(Reporter reporter) {
     std::lock_guard<std::mutex> startLock(startMutex_);
-    std::thread finished;
     std::uint64_t generation = 0;
     {
-        std::lock_guard<std::mutex> lock(state_->mutex);
+        std::unique_lock<std::mutex> lock(state_->mutex);
         if (state_->running) {  // another caller started it meanwhile
             state_->reporter = std::move(reporter);
             state_->deadline = Clock::now() + idleTimeout_;
             return Result::Scanning;
         }
-        finished = std::move(state_->thread);
-        state_->threadId = {};  // the id may be reused once the thread is joined
+        // A finished discovery reports nothing more; it may still be letting its watcher go.
+        state_->changed.wait(lock, [&] { return !state_->threadActive; });
+        state_->threadId = {};
         generation = state_->generation;
     }
-    // The previous discovery left its loop before it cleared running; it only releases its watcher now.
-    if (finished.joinable()) finished.join();
 
     auto platform = platform_();
     if (!platform || !radioReachable(*platform)) return Result::NoRadio;
@@ -182,8 +179,10 @@ Scanner::Result Scanner::start(Reporter reporter) {
         return Result::NoRadio;
     }
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->thread = std::thread([state = state_] { runDiscovery(state); });
-    state_->threadId = state_->thread.get_id();
+    std::thread thread([state = state_] { runDiscovery(state); });
+    state_->threadId = thread.get_id();
+    state_->threadActive = true;
+    thread.detach();
     return Result::Scanning;
 }
 
@@ -195,7 +194,7 @@ void Scanner::stop() {
     // From inside a report the loop cannot end before the report returns.
     if (state_->threadId == std::this_thread::get_id()) return;
     // A start that has not launched its thread yet would keep running set: wait for the thread itself.
-    state_->changed.wait(lock, [&] { return !state_->running || !state_->thread.joinable(); });
+    state_->changed.wait(lock, [&] { return !state_->running || !state_->threadActive; });
 }
 
 bool Scanner::running() const {
