@@ -209,10 +209,14 @@ void blesetting::recvBleInfoSlot(QVariant info) {
     for (node& listed : bleDevList) {
         if (listed.macAddr != dev.macAddr) continue;
         listed.seenSecond = dev.seenSecond;
+        // A name often comes only with a later report (the scan response); show it once known.
+        const bool named = listed.devName.isEmpty() && !dev.devName.isEmpty();
+        if (named) listed.devName = dev.devName;
         QTableWidget* table = ui->tableWidget_scan;
         for (int row = 0; row < table->rowCount(); ++row) {
-            if (table->item(row, kAddressColumn)->text() == dev.macAddr)
-                table->item(row, kStatusColumn)->setText(strength);
+            if (table->item(row, kAddressColumn)->text() != dev.macAddr) continue;
+            table->item(row, kStatusColumn)->setText(strength);
+            if (named) table->item(row, kNameColumn)->setText(dev.devName);
         }
         return;
     }

@@ -126,6 +126,21 @@ class BleSettingTest : public QObject {
         QCOMPARE(dialog_->deviceList().size(), 2);
     }
 
+    void nameHeardLaterFillsTheRow() {
+        make();
+        scanButton()->click();
+        std::thread([] {
+            blesetting::Advertisement_Info_Callback("00:00:00:00:02:01", nullptr, -50, nullptr);
+            blesetting::Advertisement_Info_Callback("00:00:00:00:02:01", "温湿度传感器", -51, nullptr);
+            blesetting::Advertisement_Info_Callback("00:00:00:00:02:01", "Renamed", -52, nullptr);
+        }).join();
+        QTRY_COMPARE(scan()->rowCount(), 1);
+        QTRY_COMPARE(scan()->item(0, 0)->text(), QStringLiteral("-52"));
+        // Filled in once; a name already shown is kept.
+        QCOMPARE(scan()->item(0, 1)->text(), QStringLiteral("温湿度传感器"));
+        QCOMPARE(dialog_->deviceList().first().devName, QStringLiteral("温湿度传感器"));
+    }
+
     void unnamedDeviceShowsEmptyName() {
         make();
         auto bridge = addBridge(0xC0510000A003, "", -60);
@@ -634,6 +649,7 @@ class BleSettingTest : public QObject {
         });
         sender.join();
         QTRY_COMPARE(scan()->rowCount(), kDevices);
+        QCOMPARE(scan()->item(0, 1)->text(), QStringLiteral("T"));
         for (int i = 0; i < kDevices; ++i)
             QCOMPARE(dialog_->deviceList().at(i).rssi, static_cast<signed char>(-i));
         QCOMPARE(scan()->item(0, 0)->text(), QString::number(-(kDevices - 1)));
