@@ -78,7 +78,7 @@ void uartWrite(benchmark::State& state) {
     QB7720CloseDevice(rig.handle);
 }
 
-BENCHMARK(uartWrite)->Arg(23)->Arg(247)->Iterations(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(uartWrite)->Arg(23)->Arg(247)->Iterations(8)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
