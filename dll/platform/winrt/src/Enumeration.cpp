@@ -2,6 +2,7 @@
 
 #include "Com.h"
 #include "Delegate.h"
+#include "StringIterable.h"
 
 namespace qb::winrt {
 namespace {
@@ -39,120 +40,10 @@ platform::DeviceInformationUpdate readUpdate(wde::IDeviceInformationUpdate* upda
     return record;
 }
 
-// E_BOUNDS, which mingw's winerror.h lacks.
-constexpr HRESULT kBoundsError = static_cast<HRESULT>(0x8000000B);
-
 EventRegistrationToken token(platform::EventToken value) {
     EventRegistrationToken t{};
     t.value = value;
     return t;
-}
-
-// A vector of texts as the IIterable<HSTRING> that CreateWatcher takes.
-class StringIterable;
-
-class StringIterator final : public Delegate<wfc::IIterator<HSTRING>> {
-  public:
-    explicit StringIterator(ComPtr<StringIterable> owner);
-    HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
-        *count = 0;
-        *iids = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
-        *name = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
-        *level = BaseTrust;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Current(HSTRING* value) override;
-    // Wine's IDL declares these as BOOL; the runtime's ABI type is the one-byte boolean, so only
-    // one byte is ever written.
-    HRESULT STDMETHODCALLTYPE get_HasCurrent(BOOL* value) override;
-    HRESULT STDMETHODCALLTYPE MoveNext(BOOL* value) override;
-    HRESULT STDMETHODCALLTYPE GetMany(UINT32 size, HSTRING* items, UINT32* count) override;
-
-  private:
-    ComPtr<StringIterable> owner_;
-    std::size_t position_ = 0;
-};
-
-class StringIterable final : public Delegate<wfc::IIterable<HSTRING>> {
-  public:
-    static ComPtr<StringIterable> create(const std::vector<std::string>& texts) {
-        ComPtr<StringIterable> iterable;
-        iterable.Attach(new StringIterable(texts));
-        return iterable;
-    }
-    HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
-        *count = 0;
-        *iids = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
-        *name = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
-        *level = BaseTrust;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE First(wfc::IIterator<HSTRING>** first) override {
-        if (first == nullptr) return E_POINTER;
-        *first = new StringIterator(ComPtr<StringIterable>(this));
-        return S_OK;
-    }
-
-    const std::vector<std::wstring>& texts() const { return texts_; }
-
-  private:
-    explicit StringIterable(const std::vector<std::string>& texts) {
-        for (const auto& text : texts) texts_.push_back(toWide(text));
-    }
-    std::vector<std::wstring> texts_;
-};
-
-StringIterator::StringIterator(ComPtr<StringIterable> owner) : owner_(std::move(owner)) {}
-
-HRESULT StringIterator::get_Current(HSTRING* value) {
-    if (value == nullptr) return E_POINTER;
-    const auto& texts = owner_->texts();
-    if (position_ >= texts.size()) return kBoundsError;
-    return WindowsCreateString(texts[position_].c_str(), static_cast<UINT32>(texts[position_].size()), value);
-}
-
-void storeBoolean(BOOL* value, bool state) {
-    *reinterpret_cast<unsigned char*>(value) = state ? 1 : 0;
-}
-
-HRESULT StringIterator::get_HasCurrent(BOOL* value) {
-    if (value == nullptr) return E_POINTER;
-    storeBoolean(value, position_ < owner_->texts().size());
-    return S_OK;
-}
-
-HRESULT StringIterator::MoveNext(BOOL* value) {
-    if (value == nullptr) return E_POINTER;
-    if (position_ < owner_->texts().size()) ++position_;
-    storeBoolean(value, position_ < owner_->texts().size());
-    return S_OK;
-}
-
-HRESULT StringIterator::GetMany(UINT32 size, HSTRING* items, UINT32* count) {
-    if (count == nullptr || (size > 0 && items == nullptr)) return E_POINTER;
-    const auto& texts = owner_->texts();
-    UINT32 written = 0;
-    while (written < size && position_ < texts.size()) {
-        HRESULT hr = WindowsCreateString(texts[position_].c_str(),
-                                         static_cast<UINT32>(texts[position_].size()), &items[written]);
-        if (FAILED(hr)) return hr;
-        ++written;
-        ++position_;
-    }
-    *count = written;
-    return S_OK;
 }
 
 }  // namespace
