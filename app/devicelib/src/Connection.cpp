@@ -189,6 +189,8 @@ int Connection::openNotification(const platform::Guid& uuid) {
     if ((c->properties & (kNotify | kIndicate)) == 0) return QB7720LIB_E_REFUSED;
 
     std::lock_guard<std::mutex> lock(subscriptionMutex_);
+    // close() marks the connection before it takes this lock: either it sees our subscription or we see it.
+    if (closed_.load()) return QB7720LIB_E_ARGUMENT;
     if (subscriptions_.count(c->valueHandle) != 0) return QB7720LIB_OK;
     const auto descriptor = (c->properties & kIndicate) != 0
                                 ? GattClientCharacteristicConfigurationDescriptorValue::Indicate
