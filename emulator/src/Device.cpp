@@ -109,16 +109,22 @@ std::string VirtualDevice::name() const {
 }
 
 void VirtualDevice::setName(const std::string& name) {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (state_->name == name) return;
-    state_->name = name;
-    for (const auto& service : state_->database) {
-        for (const auto& c : service.characteristics) {
-            if (c.uuid == Guid::fromShortUuid(0x2A00))
-                state_->values[c.valueHandle] = Bytes(name.begin(), name.end());
+    std::vector<std::shared_ptr<DeviceListener>> listeners;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->name == name) return;
+        state_->name = name;
+        for (const auto& service : state_->database) {
+            for (const auto& c : service.characteristics) {
+                if (c.uuid == Guid::fromShortUuid(0x2A00)) {
+                    state_->values[c.valueHandle] = Bytes(name.begin(), name.end());
+                }
+            }
         }
+        for (const auto& entry : state_->listeners) listeners.push_back(entry.second);
     }
-    state_->emit([&](DeviceListener& l) { l.onNameChanged(name); });
+    // Outside the lock: those who hear of a new name read it back.
+    for (const auto& listener : listeners) listener->onNameChanged(name);
 }
 
 std::int16_t VirtualDevice::rssi() const {

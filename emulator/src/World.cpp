@@ -251,7 +251,8 @@ bool World::removeDevice(std::uint64_t address) {
         removed = *it;
         impl_->slots.erase(it);
     }
-    removed.device->disconnect();
+    // Gone for good: no link, no advertising, nothing that reconnects.
+    removed.device->setInRange(false);
     removed.device->removeListener(removed.listenerToken);
     removed.device->notifyRemoved();
     if (removed.bridge) removed.bridge->setWake(nullptr);

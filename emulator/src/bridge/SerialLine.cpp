@@ -20,8 +20,9 @@ const Bytes& defaultPattern() {
     return pattern;
 }
 
-double seconds(std::chrono::nanoseconds d) {
-    return static_cast<double>(d.count()) * 1e-9;
+// Characters a rate yields over a span; one division keeps round figures exact.
+double characters(std::chrono::nanoseconds d, double perSecond) {
+    return static_cast<double>(d.count()) * perSecond / 1e9;
 }
 
 }  // namespace
@@ -64,7 +65,7 @@ void SerialLine::drain(TimePoint now) {
     }
     // Hardware flow control: the far side's CTS holds the line, and time held is not made up later.
     if (gated()) return;
-    drainCredit_ += seconds(elapsed) * characterRate();
+    drainCredit_ += characters(elapsed, characterRate());
     while (drainCredit_ >= 1 && !transmit_.empty()) {
         drainCredit_ -= 1;
         const std::uint8_t byte = transmit_.front();
@@ -102,7 +103,7 @@ void SerialLine::generate(TimePoint now) {
     }
     const double rate =
         config_.generatorBytesPerSecond > 0 ? config_.generatorBytesPerSecond : characterRate();
-    generatorCredit_ += seconds(elapsed) * rate;
+    generatorCredit_ += characters(elapsed, rate);
     const auto& pattern = config_.generatorPattern;
     while (generatorCredit_ >= 1) {
         generatorCredit_ -= 1;

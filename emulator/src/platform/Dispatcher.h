@@ -41,10 +41,10 @@ class Dispatcher {
     // Stops the threads; queued tasks are dropped. Safe from a task.
     void shutdown();
 
-      struct Shared;
+    struct Shared;
     struct Strand;
 
-private:
+  private:
     std::shared_ptr<Shared> shared_;
 };
 
