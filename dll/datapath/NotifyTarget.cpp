@@ -5,6 +5,10 @@
 #include "exports/LibraryLock.h"
 
 namespace qb::dll {
+namespace {
+// How many callbacks the calling thread is inside of.
+thread_local int deliveringDepth = 0;
+}  // namespace
 
 void NotifyTarget::deliver(const std::uint8_t* data, std::size_t length) {
     const auto self = std::this_thread::get_id();
@@ -16,7 +20,9 @@ void NotifyTarget::deliver(const std::uint8_t* data, std::size_t length) {
     // A value longer than 32 bits can count is cut; no ATT value comes near that.
     const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(length, UINT32_MAX));
     static const std::uint8_t kNoBytes = 0;
+    ++deliveringDepth;
     callback_(context_, count != 0 ? data : &kNoBytes, count);
+    --deliveringDepth;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         delivering_.erase(std::find(delivering_.begin(), delivering_.end(), self));
@@ -39,7 +45,8 @@ void NotifyTarget::waitIdle() {
 }
 
 void RetiredTargets::waitIdle() {
-    if (LibraryLockGuard::heldByThisThread()) return;
+    // Inside a callback, waiting for another one could wait for a thread that waits for us.
+    if (LibraryLockGuard::heldByThisThread() || deliveringDepth > 0) return;
     for (const auto& target : targets_) target->waitIdle();
     targets_.clear();
 }

@@ -43,8 +43,8 @@ class NotifyTarget {
 class RetiredTargets {
   public:
     void add(std::shared_ptr<NotifyTarget> target) { targets_.push_back(std::move(target)); }
-    // Waits only when the calling thread no longer holds the library lock: a callback may be
-    // blocked on that lock, and waiting for it while holding the lock would never end.
+    // Waits only when the calling thread holds no library lock and runs no callback of its own:
+    // a running callback may be blocked on either, and waiting for it then would never end.
     void waitIdle();
 
   private:

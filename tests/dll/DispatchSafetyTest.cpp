@@ -149,6 +149,45 @@ TEST_F(DispatchSafetyTest, CallbackMayCloseItsDevice) {
     EXPECT_EQ(QB7720GetMtu(handle, &mtu), BridgeResultUnknownHandle);
 }
 
+// Each device's callback closes the other device while both callbacks run.
+struct CrossClose {
+    QB7720DeviceHandle other = nullptr;
+    std::atomic<int>* entered = nullptr;
+    std::atomic<int> calls{0};
+};
+
+void QB7720_CALL closeTheOther(void* context, const uint8_t*, uint32_t) {
+    auto* self = static_cast<CrossClose*>(context);
+    if (++self->calls != 1) return;
+    ++*self->entered;
+    // Both callbacks are running before either closes (bounded, in case events share a thread).
+    for (int i = 0; i < 5000 && self->entered->load() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QB7720CloseDevice(self->other);
+}
+
+TEST_F(DispatchSafetyTest, CallbacksThatCloseEachOthersDeviceDoNotDeadlock) {
+    const auto otherBridge = emu->addBridge();
+    const auto otherHandle = open(otherBridge);
+    ASSERT_NE(otherHandle, nullptr);
+    std::atomic<int> entered{0};
+    CrossClose first;
+    first.other = otherHandle;
+    first.entered = &entered;
+    CrossClose second;
+    second.other = handle;
+    second.entered = &entered;
+    ASSERT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &closeTheOther, &first), BridgeResultOk);
+    ASSERT_EQ(QB7720RegisterReadNotify(otherHandle, 0xFFF1, &closeTheOther, &second), BridgeResultOk);
+    bridge->notify(valueHandle(bridge, 0xFFF1), {1});
+    otherBridge->notify(valueHandle(otherBridge, 0xFFF1), {2});
+    settle();
+    EXPECT_EQ(entered.load(), 2);
+    uint16_t mtu = 0;
+    EXPECT_EQ(QB7720GetMtu(handle, &mtu), BridgeResultUnknownHandle);
+    EXPECT_EQ(QB7720GetMtu(otherHandle, &mtu), BridgeResultUnknownHandle);
+}
+
 void QB7720_CALL recordLength(void* context, const uint8_t* data, uint32_t length) {
     auto* out = static_cast<Bytes*>(context);
     out->assign(data, data + length);
