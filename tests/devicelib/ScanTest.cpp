@@ -1,4 +1,5 @@
 // Discovery through the header: what is reported, from where, and when it stops.
+#include <algorithm>
 #include <set>
 
 #include "Api.h"
@@ -134,4 +135,23 @@ TEST_F(ScanTest, ARenewalFromInsideAReportAndAStopFromInsideOneAreSafe) {
     ASSERT_EQ(scanner.request(report), Scanner::Result::Scanning);
     EXPECT_TRUE(eventually([&] { return !scanner.running(); }));
     EXPECT_EQ(reports.load(), 3);
+}
+
+TEST_F(ScanTest, AConnectStopsDiscoveryAndTheNextScanResumesIt) {
+    ASSERT_EQ(QB7720Ble_BLE_Scan(1, onSighting), 0);
+    ASSERT_TRUE(eventually([] { return sightingCount() > 0; }));
+    QB7720HANDLE* h = connect(bridge);
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(qb::devicelib::processScanner().running());
+    EXPECT_TRUE(eventually([&] { return !emu->world()->scanning(); }));
+
+    auto other = emu->addBridge();
+    ASSERT_EQ(QB7720Ble_BLE_Scan(1, onSighting), 0);
+    EXPECT_TRUE(eventually([&] {
+        return recorder().count([&](Recorder& r) {
+            return static_cast<std::size_t>(
+                std::count_if(r.sightings.begin(), r.sightings.end(),
+                              [&](auto& s) { return s.address == addressOf(other); }));
+        }) > 0;
+    }));
 }

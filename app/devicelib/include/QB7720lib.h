@@ -95,14 +95,16 @@ typedef void (*qb7720_modem_cb_t)(bool dcd, bool ring, bool dsr, bool cts);
  * a bridge (manufacturer data of company 0xAB57 carrying "QB772" at bytes 2..6) is reported through
  * callback from the scanner's thread; other devices are not reported. The latest callback given is the
  * one called. Discovery stops by itself when no call renews it for 2 s.
- * enable 0: stops discovery now; callback is not used.
+ * enable 0: stops discovery now (a report running is waited for, unless this is called from inside it;
+ * no report starts afterwards); callback is not used.
  * Returns 0 when scanning (or stopped, for 0), QB7720LIB_NO_RADIO when no scan is possible (no radio,
  * radio off), QB7720LIB_E_ARGUMENT for enable 1 with a NULL callback. */
 QB7720LIB_API int QB7720Ble_BLE_Scan(int enable, qb7720_scan_cb_t callback);
 
 /* Connects to the bridge with this address ("AA:BB:CC:DD:EE:FF", either case) and finds its three
- * characteristics (0xfff1, 0xfff2, 0xfff3). Blocks for at most 10 s. Returns the handle, or NULL on
- * any failure (bad address, bridge not found or out of range, characteristics missing, time out).
+ * characteristics (0xfff1, 0xfff2, 0xfff3). Discovery is stopped first, as radios connect poorly while
+ * they scan; the next QB7720Ble_BLE_Scan starts it again. Blocks for at most 10 s. Returns the handle, or
+ * NULL on any failure (bad address, bridge not found or out of range, characteristics missing, time out).
  * callback (may be NULL) is called either way, on a library thread, and has returned before this
  * function does; it must not wait for the thread that called QB7720Ble_Connect. */
 QB7720LIB_API QB7720HANDLE* QB7720Ble_Connect(const char* address, qb7720_connect_cb_t callback);

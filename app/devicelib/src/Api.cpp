@@ -59,6 +59,7 @@ QB7720HANDLE* connect(const char* address, qb7720_connect_cb_t callback, std::ch
     std::shared_ptr<Connection> connection;
     if (address != nullptr) {
         if (auto value = parseAddress(address)) {
+            processScanner().stop();
             connection = Connection::open(currentPlatform(), *value, timeout);
             if (connection) handle = addHandle(connection);
         }
