@@ -37,4 +37,11 @@ std::string addressText(const BridgeAddress& address) {
     return buffer;
 }
 
+std::size_t firstAddressIn(std::string_view id, const std::vector<std::string>& addresses) {
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (id.find(addresses[i]) != std::string_view::npos) return i;
+    }
+    return addresses.size();
+}
+
 }  // namespace qb::dll::discovery

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "BridgeAdvertisement.h"
 
@@ -19,5 +20,8 @@ void copyToField(char* field, std::size_t fieldSize, std::string_view text);
 
 // "c2:a1:b3:d4:e5:f6": lower case, most significant byte first.
 std::string addressText(const BridgeAddress& address);
+
+// Index of the first address text that occurs in the device identifier, or addresses.size().
+std::size_t firstAddressIn(std::string_view id, const std::vector<std::string>& addresses);
 
 }  // namespace qb::dll::discovery

@@ -108,16 +108,15 @@ std::uint32_t buildEntries(const char* nameFilter, DeviceEntry* entries, std::ui
         const std::string name = device->name();
         const std::string id = device->id();
         if (!passesFilter(name, nameFilter)) continue;
-        for (std::size_t i = 0; i < addresses.size(); ++i) {
-            if (id.find(addresses[i]) == std::string::npos) continue;
-            DeviceEntry& entry = entries[written];
-            copyToField(entry.name, sizeof entry.name, name);
-            copyToField(entry.id, sizeof entry.id, id);
-            entry.rssi = lists.advertRecords[i].rssi;
-            entry.tagByte = lists.advertRecords[i].tagByte;
-            ++written;
-            break;
-        }
+        const std::size_t match = firstAddressIn(id, addresses);
+        if (match == addresses.size()) continue;
+        const AdvertRecord& record = lists.advertRecords[match];
+        DeviceEntry& entry = entries[written];
+        copyToField(entry.name, sizeof entry.name, name);
+        copyToField(entry.id, sizeof entry.id, id);
+        entry.rssi = record.rssi;
+        entry.tagByte = record.tagByte;
+        ++written;
     }
     return written;
 }
