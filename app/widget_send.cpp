@@ -60,7 +60,12 @@ void Widget::changeSendHexContentSlot() {
     int digits = 0;
     for (const QChar c : text)
         if (!c.isSpace()) ++digits;
-    if (digits % 2 == 0) ui->plainTextEdit_send->textCursor().insertText(QStringLiteral(" "));
+    if (digits % 2 != 0) return;
+    // At the end, not at the cursor: inserted elsewhere the text would still end in a digit and
+    // every insertion would trigger another one.
+    QTextCursor end(ui->plainTextEdit_send->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QStringLiteral(" "));
 }
 
 void Widget::changeSendContentSlot(bool checked) {

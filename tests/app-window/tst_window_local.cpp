@@ -308,11 +308,13 @@ void WindowLocalTest::strToHexCases_data() {
     QTest::newRow("lone digit") << "A" << QByteArray("\x0a", 1);
     QTest::newRow("odd count") << "ABC" << QByteArray("\xab\x0c", 2);
     QTest::newRow("space inside a pair") << "1 2" << QByteArray("\x10\x02", 2);
-    QTest::newRow("lower case") << "de ad" << QByteArray("\xde\xad", 2);
+    QTest::newRow("lower case") << "de ad " << QByteArray("\xde\xad", 2);
+    QTest::newRow("odd with spaces pads the last digit") << "de ad" << QByteArray("\xde\xa0", 2);
     QTest::newRow("not hex") << "zz" << QByteArray("\x00", 1);
-    QTest::newRow("outside Latin-1") << "你1" << QByteArray("\x00\x01", 2);
+    QTest::newRow("outside Latin-1") << "你1" << QByteArray("\x01", 1);
     QTest::newRow("empty") << "" << QByteArray();
-    QTest::newRow("only spaces") << "   " << QByteArray();
+    QTest::newRow("two spaces") << "  " << QByteArray();
+    QTest::newRow("three spaces pad to a zero pair") << "   " << QByteArray("\x00", 1);
 }
 
 void WindowLocalTest::strToHexCases() {
@@ -338,6 +340,20 @@ void WindowLocalTest::sendBoxHexHelpers() {
     QCOMPARE(box->toPlainText(), QStringLiteral("\x01\x02"));
     form()->BtClearSend->click();
     QVERIFY(box->toPlainText().isEmpty());
+    // Text placed with the cursor at its start (a paste, a program) gets its space at the end once.
+    form()->sendHex->setChecked(true);
+    box->setPlainText(QStringLiteral("41 00 42"));
+    QCOMPARE(box->toPlainText(), QStringLiteral("41 00 42 "));
+    // Editing in the middle keeps the user's cursor where it was.
+    box->setPlainText(QStringLiteral("01 023"));
+    QTextCursor middle(box->document());
+    middle.setPosition(2);
+    box->setTextCursor(middle);
+    QTextCursor last(box->document());
+    last.movePosition(QTextCursor::End);
+    last.deletePreviousChar();
+    QCOMPARE(box->toPlainText(), QStringLiteral("01 02 "));
+    QCOMPARE(box->textCursor().position(), 2);
 }
 
 void WindowLocalTest::ratesAndCounters() {

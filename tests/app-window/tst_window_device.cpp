@@ -1,0 +1,519 @@
+// The window against emulated bridges through the real device library: connecting, the chunk rule,
+// single and timed sending, file transfer, modem lines and link loss.
+#include <QFile>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <random>
+
+#include "blesetting.h"
+#include "qb7720/emulator/Emulator.h"
+#include "windowtest.h"
+
+using qb::emulator::BridgeConfig;
+using qb::emulator::Operation;
+using qb::emulator::VirtualBridge;
+using qb::emulator::WriteRecord;
+
+namespace {
+QByteArray toQt(const qb::platform::Bytes& b) {
+    return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<int>(b.size()));
+}
+
+QByteArray randomBytes(int size, unsigned seed) {
+    std::mt19937 gen(seed);
+    QByteArray out(size, '\0');
+    for (char& c : out) c = static_cast<char>(gen() & 0xff);
+    return out;
+}
+}  // namespace
+
+class WindowDeviceTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void connectionOpensBothNotifications();
+    void connectionWithoutAddressOnlyClearsCounters();
+    void dialogClosingTheLinkReleasesIt();
+    void chunkRule_data();
+    void chunkRule();
+    void hexMessagesAndTheZeroByte();
+    void messageLimit4096();
+    void noMtuNoSending();
+    void timedSendingPacesAndStops();
+    void timedSendingEncodesLikeASingleSend();
+    void timedSendingFailure();
+    void fileThroughLoopbackArrivesByteForByte();
+    void emptyFileCompletes();
+    void unreadableFileGivesControlsBack();
+    void writeFailureEndsTransfer();
+    void interruption();
+    void modemInputsFromThePeer();
+    void modemOutputsReachTheBridge();
+    void linkDroppedResetsWindow();
+
+  private:
+    std::shared_ptr<VirtualBridge> addBridge(BridgeConfig config = {});
+    void connectTo(const std::shared_ptr<VirtualBridge>& bridge);
+    // Data writes to the transmit characteristic, in order.
+    QList<WriteRecord> dataWrites(const std::shared_ptr<VirtualBridge>& bridge) const;
+    QString writeFile(const char* name, const QByteArray& content);
+
+    std::shared_ptr<qb::emulator::Emulator> emu;
+    QTemporaryDir dir;
+    Widget* w = nullptr;
+    BoxRecorder* boxes = nullptr;
+    std::shared_ptr<VirtualBridge> bridge;
+};
+
+void WindowDeviceTest::initTestCase() {
+    QVERIFY(dir.isValid());
+    QDir::setCurrent(dir.path());
+    emu = qb::emulator::Emulator::create();
+    emu->install();
+}
+
+void WindowDeviceTest::init() {
+    boxes = new BoxRecorder;
+    w = new Widget;
+}
+
+void WindowDeviceTest::cleanup() {
+    if (w->fileWorkerForTest()) {
+        w->fileWorkerForTest()->stopThread();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->fileWorkerForTest(), 20000);
+    }
+    boxes->answer = QMessageBox::Yes;
+    QCloseEvent close;
+    QApplication::sendEvent(w, &close);  // closes a held connection
+    delete w;
+    w = nullptr;
+    delete boxes;
+    boxes = nullptr;
+    emu->clearFaults();
+    if (bridge) emu->removeDevice(bridge->address());
+    bridge.reset();
+}
+
+std::shared_ptr<VirtualBridge> WindowDeviceTest::addBridge(BridgeConfig config) {
+    bridge = emu->addBridge(std::move(config));
+    return bridge;
+}
+
+void WindowDeviceTest::connectTo(const std::shared_ptr<VirtualBridge>& b) {
+    const QString address = QString::fromStdString(qb::emulator::World::addressText(b->address())).toUpper();
+    QB7720HANDLE* handle = QB7720Ble_Connect(address.toLatin1().constData(), nullptr);
+    QVERIFY(handle);
+    gatt_stream_t* stream = nullptr;
+    uint16_t mtu = 0;
+    QCOMPARE(QB7720Ble_Get_MTU(handle, &stream, &mtu), 0);
+    blesetting* dialog = w->settingDialogForTest();
+    emit dialog->MTUSignal(mtu);
+    emit dialog->bleConnectSuccSiganl(handle, stream, address, QStringLiteral("QB7720-UART"));
+    QVERIFY(w->connectionHandle() == nullptr);  // queued: arrives from the event loop
+    QTRY_VERIFY(w->connectionHandle() == handle);
+}
+
+QList<WriteRecord> WindowDeviceTest::dataWrites(const std::shared_ptr<VirtualBridge>& b) const {
+    QList<WriteRecord> out;
+    for (const WriteRecord& r : b->writes())
+        if (r.valueHandle == VirtualBridge::kTransmitValueHandle) out.append(r);
+    return out;
+}
+
+QString WindowDeviceTest::writeFile(const char* name, const QByteArray& content) {
+    const QString path = dir.filePath(QString::fromUtf8(name));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return {};
+    f.write(content);
+    return path;
+}
+
+void WindowDeviceTest::connectionOpensBothNotifications() {
+    auto b = addBridge();
+    connectTo(b);
+    const auto* data = b->findCharacteristic(VirtualBridge::kReceiveUuid);
+    const auto* status = b->findCharacteristic(VirtualBridge::kCommandUuid);
+    QVERIFY(data && status);
+    QTRY_COMPARE(b->clientConfiguration(data->valueHandle), uint16_t(1));
+    QTRY_COMPARE(b->clientConfiguration(status->valueHandle), uint16_t(1));
+    QCOMPARE(form()->label_BleInfo->text(), QStringLiteral("QB7720-UART 115200,8,1,None"));
+    QVERIFY(w->speedTimerForTest()->isActive());
+    QVERIFY(form()->BoxRTS->isEnabled() && form()->BoxDTR->isEnabled());
+    QCOMPARE(w->mtu(), 247);
+    QCOMPARE(w->chunkSize(), 244);
+    // What the loopback returns is shown: the whole receive path runs.
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("ping"));
+    form()->BtSend->click();
+    QTRY_COMPARE(form()->plainTextEdit_recv->toPlainText(), QStringLiteral("ping"));
+    QCOMPARE(form()->label_recvCounts->text(), QStringLiteral("接收 : 4"));
+    QCOMPARE(form()->label_sendCounts->text(), QStringLiteral("发送 : 4"));
+}
+
+void WindowDeviceTest::connectionWithoutAddressOnlyClearsCounters() {
+    auto b = addBridge();
+    w->changeSendInfoSlot(10, 0);
+    const QString address = QString::fromStdString(qb::emulator::World::addressText(b->address())).toUpper();
+    QB7720HANDLE* handle = QB7720Ble_Connect(address.toLatin1().constData(), nullptr);
+    QVERIFY(handle);
+    w->getConnectInfo(handle, nullptr, QString(), QString());
+    QCOMPARE(w->sentBytes(), qint64(0));
+    QCOMPARE(form()->label_BleInfo->text(), QStringLiteral("当前无连接，请连接设备..."));
+    QVERIFY(!w->speedTimerForTest()->isActive());
+    const auto* data = b->findCharacteristic(VirtualBridge::kReceiveUuid);
+    QCOMPARE(b->clientConfiguration(data->valueHandle), uint16_t(0));
+}
+
+void WindowDeviceTest::dialogClosingTheLinkReleasesIt() {
+    auto b = addBridge();
+    connectTo(b);
+    // The dialog closed the link itself and announces it with a null handle.
+    QB7720HANDLE* handle = w->connectionHandle();
+    QB7720Ble_Close_Notification(handle, "0xfff1");
+    QB7720Ble_Close_Notification(handle, "0xfff3");
+    QB7720Ble_Disconnect(handle);
+    emit w->settingDialogForTest()->bleConnectSuccSiganl(nullptr, nullptr, QString(), QString());
+    QTRY_VERIFY(w->connectionHandle() == nullptr);
+    QCOMPARE(form()->label_BleInfo->text(), QStringLiteral("当前无连接，请连接设备..."));
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("x"));
+    form()->BtSend->click();
+    QCOMPARE(boxes->texts(), QStringList({"请连接蓝牙设备!"}));
+}
+
+void WindowDeviceTest::chunkRule_data() {
+    QTest::addColumn<int>("mtu");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QList<int>>("pieces");
+    QTest::newRow("23: one full chunk") << 23 << 20 << QList<int>{20};
+    QTest::newRow("23: one over") << 23 << 21 << QList<int>{20, 1};
+    QTest::newRow("23: 50 bytes") << 23 << 50 << QList<int>{20, 20, 10};
+    QTest::newRow("247: 244 bytes") << 247 << 244 << QList<int>{244};
+    QTest::newRow("247: 500 bytes") << 247 << 500 << QList<int>{244, 244, 12};
+}
+
+void WindowDeviceTest::chunkRule() {
+    QFETCH(int, mtu);
+    QFETCH(int, length);
+    QFETCH(QList<int>, pieces);
+    BridgeConfig config;
+    config.mtu = static_cast<uint16_t>(mtu);
+    config.peer = qb::emulator::PeerKind::Sink;
+    auto b = addBridge(config);
+    connectTo(b);
+    QCOMPARE(w->mtu(), mtu);
+    QByteArray message;
+    for (int i = 0; i < length; ++i) message.append(static_cast<char>('a' + i % 26));
+    form()->plainTextEdit_send->setPlainText(QString::fromLatin1(message));
+    form()->BtSend->click();
+    const auto writes = dataWrites(b);
+    QList<int> sizes;
+    QByteArray joined;
+    for (const auto& r : writes) {
+        sizes << static_cast<int>(r.value.size());
+        joined += toQt(r.value);
+        QVERIFY(r.withResponse);
+    }
+    QCOMPARE(sizes, pieces);
+    QCOMPARE(joined, message);
+    QCOMPARE(w->sentBytes(), qint64(length));
+    QVERIFY(boxes->boxes.isEmpty());
+}
+
+void WindowDeviceTest::hexMessagesAndTheZeroByte() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    auto b = addBridge(config);
+    connectTo(b);
+    // Set before hex mode is on, so the box holds exactly these characters.
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("1 2"));
+    form()->sendHex->setChecked(true);
+    form()->BtSend->click();
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("41 00 42"));
+    form()->BtSend->click();
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("zz"));
+    form()->BtSend->click();  // a zero byte first: nothing to send
+    const auto writes = dataWrites(b);
+    QCOMPARE(writes.size(), 2);
+    QCOMPARE(toQt(writes.at(0).value), QByteArray("\x10\x02", 2));
+    QCOMPARE(toQt(writes.at(1).value), QByteArray("A"));
+}
+
+void WindowDeviceTest::messageLimit4096() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    auto b = addBridge(config);
+    connectTo(b);
+    form()->plainTextEdit_send->setPlainText(QString(4097, QLatin1Char('y')));
+    form()->BtSend->click();
+    QCOMPARE(boxes->texts(), QStringList({"超过发送缓冲区大小"}));
+    QVERIFY(dataWrites(b).isEmpty());
+    form()->plainTextEdit_send->setPlainText(QString(4096, QLatin1Char('y')));
+    form()->BtSend->click();
+    QCOMPARE(boxes->boxes.size(), 1);
+    QCOMPARE(w->sentBytes(), qint64(4096));
+    QCOMPARE(dataWrites(b).size(), 17);  // 16 x 244 + 192
+}
+
+void WindowDeviceTest::noMtuNoSending() {
+    auto b = addBridge();
+    const QString address = QString::fromStdString(qb::emulator::World::addressText(b->address())).toUpper();
+    QB7720HANDLE* handle = QB7720Ble_Connect(address.toLatin1().constData(), nullptr);
+    QVERIFY(handle);
+    w->getConnectInfo(handle, nullptr, address, QStringLiteral("QB7720-UART"));
+    QCOMPARE(w->mtu(), 0);
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("data"));
+    form()->BtSend->click();
+    form()->sendTiming->setChecked(true);
+    form()->BtSend->click();
+    QVERIFY(!w->timedSendingActive());
+    w->getSendFilePath(writeFile("nomtu.bin", "abc"));
+    form()->Bt_sendfile->click();
+    QVERIFY(w->fileTransferIdle());
+    QCOMPARE(boxes->texts(), QStringList({"未获取到MTU，无法发送数据", "未获取到MTU，无法发送数据",
+                                          "未获取到MTU，无法发送数据"}));
+    QVERIFY(dataWrites(b).isEmpty());
+}
+
+void WindowDeviceTest::timedSendingPacesAndStops() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    auto b = addBridge(config);
+    connectTo(b);
+    form()->plainTextEdit_send->setPlainText(QString(100, QLatin1Char('t')));
+    form()->sendTiming->setChecked(true);
+    form()->sendTimingUnit->setText(QStringLiteral("5"));
+    form()->BtSend->click();
+    QVERIFY(w->timedSendingActive());
+    QCOMPARE(form()->BtSend->text(), QStringLiteral("停止发送"));
+    QCOMPARE(form()->label_proStatus->text(), QStringLiteral("定时发送中..."));
+    QVERIFY(!form()->sendTiming->isEnabled());
+    QCOMPARE(w->sendTimerForTest()->interval(), 5);
+    QVERIFY(dataWrites(b).isEmpty());  // the first send waits for the first tick
+    QTRY_VERIFY(dataWrites(b).size() >= 6);
+    form()->BtSend->click();
+    QVERIFY(!w->timedSendingActive());
+    QVERIFY(!w->sendTimerForTest()->isActive());
+    QCOMPARE(form()->BtSend->text(), QStringLiteral("发送"));
+    QCOMPARE(form()->label_proStatus->text(), QStringLiteral("就绪"));
+    QVERIFY(form()->sendTiming->isEnabled());
+    // At baud 0 a response is asked for every 260 bytes: every third 100-byte tick.
+    const auto writes = dataWrites(b);
+    for (int i = 0; i < writes.size(); ++i) {
+        QCOMPARE(int(writes.at(i).value.size()), 100);
+        QCOMPARE(writes.at(i).withResponse, i % 3 == 2);
+    }
+    QCOMPARE(w->sentBytes(), qint64(writes.size()) * 100);
+    QVERIFY(boxes->boxes.isEmpty());
+}
+
+void WindowDeviceTest::timedSendingEncodesLikeASingleSend() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    auto b = addBridge(config);
+    connectTo(b);
+    const QString text = QStringLiteral("你好");
+    form()->plainTextEdit_send->setPlainText(text);
+    form()->BtSend->click();
+    form()->sendTiming->setChecked(true);
+    form()->sendTimingUnit->setText(QStringLiteral("abc"));  // not a number: interval 0
+    form()->BtSend->click();
+    QCOMPARE(w->sendTimerForTest()->interval(), 0);
+    QTRY_VERIFY(dataWrites(b).size() >= 2);
+    form()->BtSend->click();
+    const auto writes = dataWrites(b);
+    QCOMPARE(toQt(writes.at(0).value), text.toLocal8Bit());
+    QCOMPARE(toQt(writes.at(1).value), text.toLocal8Bit());
+}
+
+void WindowDeviceTest::timedSendingFailure() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    auto b = addBridge(config);
+    connectTo(b);
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("tick"));
+    form()->sendTiming->setChecked(true);
+    form()->sendTimingUnit->setText(QStringLiteral("1"));
+    emu->injectError(Operation::CharacteristicWriteValue, qb::platform::hresult::kAttWriteNotPermitted, 1);
+    form()->BtSend->click();
+    QTRY_COMPARE(boxes->texts(), QStringList({"传输出错", "请连接蓝牙设备!"}));
+    QCOMPARE(boxes->boxes.first().icon, QMessageBox::Information);
+    QVERIFY(!w->timedSendingActive());
+    QVERIFY(!w->sendTimerForTest()->isActive());
+    QCOMPARE(form()->BtSend->text(), QStringLiteral("发送"));
+    QVERIFY(form()->sendTiming->isEnabled());
+    QCOMPARE(w->sentBytes(), qint64(0));
+    // After the failure the next start works again.
+    form()->BtSend->click();
+    QTRY_VERIFY(w->sentBytes() >= 4);
+    form()->BtSend->click();
+}
+
+void WindowDeviceTest::fileThroughLoopbackArrivesByteForByte() {
+    BridgeConfig config;
+    config.line.baud = 1000000;
+    config.transmitBufferSize = 1 << 20;  // this test is about the window's path, not line pacing
+    config.pauseLevel = config.transmitBufferSize;
+    auto b = addBridge(config);
+    connectTo(b);
+    const QByteArray content = randomBytes(100000, 7);
+    const QString source = writeFile("source.bin", content);
+    const QString sink = dir.filePath(QStringLiteral("回环.bin"));
+    w->getRecvFilePath(sink);
+    w->modeMenuForTest()->actions().at(1)->trigger();  // save only
+    QVERIFY(save_file && !recv_show);
+    QSignalSpy paths(w, SIGNAL(changeFilePathSignal(int, QString)));
+    boxes->files << source;
+    form()->Bt_sendfile->click();  // no file yet: asks, chooses, starts
+    QCOMPARE(boxes->texts(), QStringList({"请选择发送文件!"}));
+    QCOMPARE(paths.size(), 1);
+    QCOMPARE(paths.first().at(0).toInt(), 1);
+    QVERIFY(!w->fileTransferIdle());
+    QVERIFY(!form()->sendHex->isEnabled() && !form()->sendTiming->isEnabled());
+    QVERIFY(form()->Bt_sendfile->styleSheet().contains(QStringLiteral("StopSendFile.ico")));
+    QTRY_VERIFY_WITH_TIMEOUT(boxes->texts().contains(QStringLiteral("文件发送完成")), 30000);
+    QVERIFY(w->fileTransferIdle());
+    QVERIFY(form()->sendHex->isEnabled() && form()->sendTiming->isEnabled());
+    QVERIFY(form()->Bt_sendfile->styleSheet().contains(QStringLiteral("SendFile.ico")));
+    QCOMPARE(form()->label_proStatus->text(), QStringLiteral("就绪"));
+    QCOMPARE(w->sentBytes(), qint64(content.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(recvCount, qint64(content.size()), 30000);
+    w->modeMenuForTest()->actions().at(2)->trigger();  // closes the receive file
+    QFile f(sink);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), content);
+    QTRY_VERIFY(!w->fileWorkerForTest());  // the finished worker was released
+}
+
+void WindowDeviceTest::emptyFileCompletes() {
+    auto b = addBridge();
+    connectTo(b);
+    w->getSendFilePath(writeFile("empty.bin", QByteArray()));
+    form()->Bt_sendfile->click();
+    QTRY_VERIFY(boxes->texts().contains(QStringLiteral("文件发送完成")));
+    QVERIFY(w->fileTransferIdle());
+    QVERIFY(dataWrites(b).isEmpty());  // the final empty step sends no traffic
+}
+
+void WindowDeviceTest::unreadableFileGivesControlsBack() {
+    auto b = addBridge();
+    connectTo(b);
+    w->getSendFilePath(dir.filePath(QStringLiteral("missing/none.bin")));
+    form()->Bt_sendfile->click();
+    QTRY_COMPARE(boxes->texts(), QStringList({"文件打开失败"}));
+    QVERIFY(w->fileTransferIdle());
+    QVERIFY(form()->sendHex->isEnabled() && form()->sendTiming->isEnabled());
+    QVERIFY(form()->Bt_sendfile->styleSheet().contains(QStringLiteral("SendFile.ico")));
+    QTRY_VERIFY(!w->fileWorkerForTest());
+}
+
+void WindowDeviceTest::writeFailureEndsTransfer() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    auto b = addBridge(config);
+    connectTo(b);
+    w->getSendFilePath(writeFile("fails.bin", randomBytes(5000, 3)));
+    emu->injectError(Operation::CharacteristicWriteValue, qb::platform::hresult::kAttWriteNotPermitted, 1);
+    form()->Bt_sendfile->click();
+    QTRY_COMPARE(boxes->texts(), QStringList({"传输出错"}));
+    QVERIFY(w->fileTransferIdle());
+    QVERIFY(form()->sendHex->isEnabled());
+    QCOMPARE(w->sentBytes(), qint64(0));
+    QTRY_VERIFY(!w->fileWorkerForTest());
+}
+
+void WindowDeviceTest::interruption() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    config.link = *qb::emulator::LinkModel::preset("le-1m");  // slow enough to stop half way
+    config.transmitBufferSize = 1 << 22;
+    config.pauseLevel = config.transmitBufferSize;
+    auto b = addBridge(config);
+    connectTo(b);
+    const QByteArray content = randomBytes(2 << 20, 5);
+    w->getSendFilePath(writeFile("large.bin", content));
+    form()->Bt_sendfile->click();
+    QTRY_VERIFY(w->sentBytes() > 0);
+    boxes->answer = QMessageBox::No;
+    form()->Bt_sendfile->click();
+    QVERIFY(!w->fileTransferIdle());
+    boxes->answer = QMessageBox::Yes;
+    form()->Bt_sendfile->click();
+    // Controls come back at once; the box follows when the worker has finished its step.
+    QVERIFY(w->fileTransferIdle());
+    QVERIFY(form()->sendHex->isEnabled() && form()->sendTiming->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(boxes->texts().contains(QStringLiteral("已中断文件发送")), 20000);
+    QCOMPARE(boxes->texts(),
+             QStringList({"正在传输文件，是否中断？", "正在传输文件，是否中断？", "已中断文件发送"}));
+    QTRY_VERIFY(!w->fileWorkerForTest());
+    QVERIFY(w->sentBytes() < content.size());
+    QCOMPARE(form()->label_proStatus->text(), QStringLiteral("就绪"));
+}
+
+void WindowDeviceTest::modemInputsFromThePeer() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Scripted;
+    auto b = addBridge(config);
+    connectTo(b);
+    const auto* status = b->findCharacteristic(VirtualBridge::kCommandUuid);
+    QTRY_COMPARE(b->clientConfiguration(status->valueHandle), uint16_t(1));
+    qb::emulator::ModemInputs all;
+    all.dcd = all.ri = all.dsr = all.cts = true;
+    b->setModemInputs(all);
+    auto* ui = form();
+    QTRY_VERIFY(ui->BoxDCD->isChecked() && ui->BoxRing->isChecked() && ui->BoxDSR->isChecked() &&
+                ui->BoxCTS->isChecked());
+    for (QCheckBox* in : {ui->BoxCTS, ui->BoxDSR, ui->BoxRing, ui->BoxDCD}) QVERIFY(!in->isEnabled());
+    qb::emulator::ModemInputs some;
+    some.dcd = true;
+    some.ri = false;
+    some.dsr = false;
+    some.cts = true;
+    b->setModemInputs(some);
+    QTRY_VERIFY(!ui->BoxRing->isChecked() && !ui->BoxDSR->isChecked());
+    QVERIFY(ui->BoxDCD->isChecked() && ui->BoxCTS->isChecked());
+    QCOMPARE(recvCount, qint64(0));  // status reports are not data
+    QVERIFY(ui->plainTextEdit_recv->toPlainText().isEmpty());
+}
+
+void WindowDeviceTest::modemOutputsReachTheBridge() {
+    auto b = addBridge();
+    connectTo(b);
+    form()->BoxRTS->click();
+    QTRY_VERIFY(b->modemOutputs().rts);
+    QVERIFY(!b->modemOutputs().dtr);
+    QVERIFY(!b->modemOutputs().flowControl);
+    form()->BoxDTR->click();
+    QTRY_VERIFY(b->modemOutputs().dtr);
+    QVERIFY(b->modemOutputs().rts);
+    form()->BoxRTS->click();
+    QTRY_VERIFY(!b->modemOutputs().rts);
+    QVERIFY(b->modemOutputs().dtr);
+}
+
+void WindowDeviceTest::linkDroppedResetsWindow() {
+    auto b = addBridge();
+    connectTo(b);
+    QSignalSpy dialogReset(w, SIGNAL(SbleDisconnectSignal()));
+    b->dropLink();
+    QTRY_VERIFY(w->connectionHandle() == nullptr);
+    QCOMPARE(boxes->texts(), QStringList({"蓝牙连接已断开!"}));
+    QCOMPARE(boxes->boxes.first().icon, QMessageBox::Warning);
+    QCOMPARE(dialogReset.size(), 1);
+    QVERIFY(w->speedTimerForTest()->isActive());
+    // A second report behind the first runs nothing.
+    emit w->bleDisconnectSignal();
+    QCoreApplication::processEvents();
+    QCOMPARE(boxes->boxes.size(), 1);
+    QCOMPARE(dialogReset.size(), 1);
+    w->calSpeedSlot();
+    QCOMPARE(form()->label_recvSpeed->text(), QStringLiteral("接收速度 : 0.00 b/s"));
+}
+
+QTEST_MAIN(WindowDeviceTest)
+#include "tst_window_device.moc"
