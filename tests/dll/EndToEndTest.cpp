@@ -65,6 +65,10 @@ TEST_F(EndToEndTest, OneMebibyteAtOneMegabaudComesBackInOrder) {
     EXPECT_EQ(bridge->droppedBytes(), 0u);
     EXPECT_EQ(bridge->droppedNotifications(), 0u);
     RecordProperty("write_calls", static_cast<int>(calls));
+    int pauses = 0;
+    for (const auto& report : bridge->statusReports())
+        pauses += report.size() > 4 && (report[4] & 0x04) ? 1 : 0;
+    RecordProperty("pause_reports", pauses);
 }
 
 }  // namespace
