@@ -15,6 +15,12 @@ namespace {
 
 using Cccd = platform::GattClientCharacteristicConfigurationDescriptorValue;
 
+// Every subscription's ValueChanged handler. It reaches only its own target, never the session
+// table, so it needs no lock and cannot meet a session that a close is freeing.
+void valueDispatcher(NotifyTarget& target, const platform::Bytes& value) {
+    target.deliver(value.data(), value.size());
+}
+
 bool isConnected(const DeviceSession& session) {
     return session.device &&
            session.device->connectionStatus() == platform::BluetoothConnectionStatus::Connected;
@@ -47,10 +53,9 @@ BridgeResult subscribe(DeviceSession& session, std::uint16_t shortUuid, ReadNoti
     // twice to the first callback.
     if (session.subscriptions.find(characteristic.get()) == session.subscriptions.end()) {
         auto target = std::make_shared<NotifyTarget>(callback, context);
-        // The handler owns its target, never the session, so it cannot outlive what it touches.
         const auto token = characteristic->addValueChanged(
             [target](platform::GattCharacteristic&, const platform::Bytes& value) {
-                target->deliver(value.data(), value.size());
+                valueDispatcher(*target, value);
             });
         session.subscriptions.emplace(characteristic.get(),
                                       Subscription{token, characteristic, std::move(target)});
