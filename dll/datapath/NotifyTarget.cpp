@@ -17,17 +17,25 @@ void NotifyTarget::deliver(const std::uint8_t* data, std::size_t length) {
         if (retired_ || callback_ == nullptr) return;
         delivering_.push_back(self);
     }
+    // Undone however the callback leaves, so waitIdle() never waits for a call that has ended.
+    struct Delivering {
+        NotifyTarget& target;
+        std::thread::id self;
+        Delivering(NotifyTarget& t, std::thread::id id) : target(t), self(id) { ++deliveringDepth; }
+        ~Delivering() {
+            --deliveringDepth;
+            {
+                std::lock_guard<std::mutex> lock(target.mutex_);
+                target.delivering_.erase(
+                    std::find(target.delivering_.begin(), target.delivering_.end(), self));
+            }
+            target.idle_.notify_all();
+        }
+    } delivering(*this, self);
     // A value longer than 32 bits can count is cut; no ATT value comes near that.
     const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(length, UINT32_MAX));
     static const std::uint8_t kNoBytes = 0;
-    ++deliveringDepth;
     callback_(context_, count != 0 ? data : &kNoBytes, count);
-    --deliveringDepth;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        delivering_.erase(std::find(delivering_.begin(), delivering_.end(), self));
-    }
-    idle_.notify_all();
 }
 
 void NotifyTarget::retire() {
