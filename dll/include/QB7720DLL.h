@@ -80,6 +80,13 @@ _Static_assert(sizeof(DeviceEntry) == 528, "DeviceEntry is 528 bytes");
 _Static_assert(offsetof(DeviceEntry, id) == 260, "DeviceEntry.id at 260");
 _Static_assert(offsetof(DeviceEntry, rssi) == 520, "DeviceEntry.rssi at 520");
 _Static_assert(offsetof(DeviceEntry, tagByte) == 524, "DeviceEntry.tagByte at 524");
+#else
+/* Older C: a negative array size stops the build when the layout is wrong. */
+typedef char
+    QB7720DeviceEntryLayoutCheck[(sizeof(DeviceEntry) == 528 && offsetof(DeviceEntry, id) == 260 &&
+                                  offsetof(DeviceEntry, rssi) == 520 && offsetof(DeviceEntry, tagByte) == 524)
+                                     ? 1
+                                     : -1];
 #endif
 
 /* --- frame ------------------------------------------------------------------------------------- */
