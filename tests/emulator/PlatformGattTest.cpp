@@ -146,6 +146,8 @@ TEST_F(PlatformGattTest, CommandsThroughThePlatformAreJudgedAcceptedByTheHost) {
 
 TEST_F(PlatformGattTest, ConnectionChangesAreRaisedAndTheLinkComesBackOnDemand) {
     auto host = test::openHost(*platform, emulator->deviceId(bridge->address()));
+    // The change of the opening connect is behind us.
+    emulator->waitIdle();
     std::mutex mutex;
     std::vector<platform::BluetoothConnectionStatus> seen;
     std::vector<std::thread::id> threads;
@@ -172,6 +174,8 @@ TEST_F(PlatformGattTest, ConnectionChangesAreRaisedAndTheLinkComesBackOnDemand) 
         return seen.size() == 2;
     }));
     std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(seen[0], platform::BluetoothConnectionStatus::Disconnected);
+    EXPECT_EQ(seen[1], platform::BluetoothConnectionStatus::Connected);
     EXPECT_EQ(threads[0], threads[1]);
     EXPECT_NE(threads[0], std::this_thread::get_id());
 }
