@@ -39,8 +39,8 @@ class BusHarness {
     // Calls the daemon's control object (drop a link, move a device out of range).
     void dropLink(const std::string& address);
     void setInRange(const std::string& address, bool inRange);
-    // Makes the device send a notification (it goes out only while enabled).
-    void notify(const std::string& address, std::uint16_t valueHandle,
+    // Makes the device send a notification; false when it did not go out (not enabled, no link).
+    bool notify(const std::string& address, std::uint16_t valueHandle,
                 const std::vector<std::uint8_t>& value);
     // Stops the emulator daemon only (the bus stays).
     void stopDaemon();
