@@ -118,6 +118,7 @@ blesetting::~blesetting() {
         QMutexLocker lock(&callbackMutex());
         if (myBlesetting == this) myBlesetting = nullptr;
     }
+    if (!scanStopped) QB7720Ble_BLE_Scan(0, nullptr);
     delete ui;
 }
 

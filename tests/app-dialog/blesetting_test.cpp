@@ -364,6 +364,29 @@ class BleSettingTest : public QObject {
         QCOMPARE(rowTexts(record(), 0).first(), kLost);
     }
 
+    void recordTableFailureAndDecline() {
+        auto held = addBridge(0xC0510000B009, "Held", -60);
+        WorkingDirectory::writeRecords("1 Away C0:51:00:00:0B:0A\n");
+        make();
+        QCOMPARE(rowTexts(record(), 0), (QStringList{kNever, "Away", "C0:51:00:00:0B:0A"}));
+
+        // Nothing answers at that address: a warning, and the scan starts again.
+        doubleClickRow(record(), 0);
+        QCOMPARE(prompts_->texts(), QStringList{"连接失败！请重新连接。"});
+        QCOMPARE(dialog_->connectionHandle(), nullptr);
+        QVERIFY(dialog_->isScanning());
+        QCOMPARE(rowTexts(record(), 0).first(), kNever);
+
+        // Declining to drop the device held leaves it connected and the status line as it was.
+        connectFromScan(held);
+        prompts_->seen.clear();
+        doubleClickRow(record(), rowOf(record(), QStringLiteral("C0:51:00:00:0B:0A")));
+        QCOMPARE(prompts_->texts(), QStringList{"有设备连接，是否断开?"});
+        QVERIFY(held->connected());
+        QCOMPARE(status()->text(), QStringLiteral("当前连接设备：Held"));
+        QCOMPARE(rowTexts(record(), 0), (QStringList{kConnected, "Held", addressOf(held)}));
+    }
+
     void recordedDeviceFromScanTableKeepsStoredName() {
         auto a = addBridge(0xC0510000B007, "New name", -60);
         auto b = addBridge(0xC0510000B008, "Other", -60);
