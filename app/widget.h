@@ -172,6 +172,7 @@ class Widget : public QWidget {
     qint64 lastRecvCount = 0;
     int uartBaud = 0;
     int mtuValue = 0;
+    int hexColumn = 0;  // bytes on the receive box's last hex line
     int fileChunkSize = 0;
     bool timingSend = false;
     bool fileSendIdle = true;

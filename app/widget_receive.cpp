@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMutexLocker>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextCodec>
 #include <QTextCursor>
 #include <cstring>
@@ -23,8 +24,12 @@ QString marked(const char* text, bool on) {
     return QString::fromUtf8(on ? "● " : "  ") + QString::fromUtf8(text);
 }
 
-// Two upper-case hex digits and a space per byte.
-QString hexText(const char* data, int length) {
+// Two upper-case hex digits and a separator per byte. The separator after every kHexPerLine-th byte
+// of a line is a line break instead of a space: one endless line would be laid out again on every
+// insertion and stall the window. Reading hex back skips the break as any other non-digit.
+const int kHexPerLine = 32;
+
+QString hexText(const char* data, int length, int& column) {
     static const char digits[] = "0123456789ABCDEF";
     QString out(length * 3, QLatin1Char(' '));
     QChar* p = out.data();
@@ -32,6 +37,10 @@ QString hexText(const char* data, int length) {
         const auto b = static_cast<unsigned char>(data[i]);
         p[i * 3] = QLatin1Char(digits[b >> 4]);
         p[i * 3 + 1] = QLatin1Char(digits[b & 0x0f]);
+        if (++column == kHexPerLine) {
+            p[i * 3 + 2] = QLatin1Char('\n');
+            column = 0;
+        }
     }
     return out;
 }
@@ -45,6 +54,11 @@ QString textFromHex(const QString& text) {
 
 int boxLength(const QPlainTextEdit* box) {
     return box->document()->characterCount() - 1;
+}
+
+// Bytes already on the box's last line, at three characters per byte.
+int lastLineColumn(const QPlainTextEdit* box) {
+    return (box->document()->lastBlock().length() - 1) / 3 % kHexPerLine;
 }
 }  // namespace
 
@@ -104,6 +118,7 @@ void Widget::drainReceived() {
     QPlainTextEdit* box = ui->plainTextEdit_recv;
     QString pending;
     int shown = boxLength(box);
+    hexColumn = lastLineColumn(box);
     qint64 before = recvCount;
     for (const Notification& n : batch) {
         if (n.modem) {
@@ -132,7 +147,7 @@ void Widget::drainReceived() {
 void Widget::showReceived(const QByteArray& bytes, QString& pending, int& shown) {
     QString text;
     if (ui->showHex->isChecked()) {
-        text = hexText(bytes.constData(), bytes.size());
+        text = hexText(bytes.constData(), bytes.size(), hexColumn);
     } else {
         static QTextCodec* gbk = QTextCodec::codecForName("GBK");
         text = gbk ? gbk->toUnicode(bytes) : QString::fromLocal8Bit(bytes);
@@ -141,6 +156,10 @@ void Widget::showReceived(const QByteArray& bytes, QString& pending, int& shown)
         ui->plainTextEdit_recv->clear();
         pending.clear();
         shown = 0;
+        if (ui->showHex->isChecked()) {
+            hexColumn = 0;
+            text = hexText(bytes.constData(), bytes.size(), hexColumn);
+        }
     }
     if (s_stopScreen && shown > kScreenLimit) recv_show = false;
     pending += text;
@@ -243,7 +262,8 @@ void Widget::changeRecvContentSlot(bool checked) {
     QPlainTextEdit* box = ui->plainTextEdit_recv;
     if (checked) {
         const QByteArray bytes = box->toPlainText().toLocal8Bit();
-        box->setPlainText(hexText(bytes.constData(), bytes.size()));
+        int column = 0;
+        box->setPlainText(hexText(bytes.constData(), bytes.size(), column));
     } else {
         box->setPlainText(textFromHex(box->toPlainText()));
     }

@@ -25,6 +25,7 @@ class WindowLocalTest : public QObject {
     void receiveModes();
     void savingModeCancelledKeepsSaving();
     void hexDisplaySavesAndCounts();
+    void hexLinesBreakEvery32Bytes();
     void gbkTextAndOtherUuids();
     void autoClearAt12000();
     void autoStopAt12000();
@@ -197,6 +198,24 @@ void WindowLocalTest::hexDisplaySavesAndCounts() {
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("\x00\x41\x0d\x0a\xff", 5));
+}
+
+void WindowLocalTest::hexLinesBreakEvery32Bytes() {
+    form()->showHex->setChecked(true);
+    QByteArray bytes;
+    for (int i = 0; i < 40; ++i) bytes.append(static_cast<char>('a' + i % 26));
+    // Split across notifications at a point that is not a line end.
+    notifyFromLibraryThread(0xfff1, bytes.left(20));
+    notifyFromLibraryThread(0xfff1, bytes.mid(20));
+    const QString shown = form()->plainTextEdit_recv->toPlainText();
+    QCOMPARE(shown.size(), 120);  // still three characters per byte
+    QCOMPARE(shown.count(QLatin1Char('\n')), 1);
+    QCOMPARE(shown.at(95), QLatin1Char('\n'));
+    QVERIFY(shown.startsWith(QStringLiteral("61 62 63 ")));
+    QVERIFY(shown.endsWith(QStringLiteral("6D 6E ")));
+    // Back to text, the break reads as a separator.
+    form()->showHex->click();
+    QCOMPARE(form()->plainTextEdit_recv->toPlainText(), QString::fromLatin1(bytes));
 }
 
 void WindowLocalTest::gbkTextAndOtherUuids() {
