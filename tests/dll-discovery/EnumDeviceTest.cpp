@@ -130,9 +130,7 @@ TEST_F(EnumDevice, FirstRecordedAdvertisementDecides) {
     EXPECT_EQ(entries[0].rssi, -60);
 }
 
-// Disabled while the emulator's VirtualDevice::setName deadlocks: its device watcher reads the name
-// back under the lock setName still holds.
-TEST_F(EnumDevice, DISABLED_DeviceNamedDuringTheScanIsReported) {
+TEST_F(EnumDevice, DeviceNamedDuringTheScanIsReported) {
     auto late = emu->addBridge(bridge("", 0xC05100000101));
     emu->addBridge(bridge("Named", 0xC05100000102));
     duringScan = [&] {
