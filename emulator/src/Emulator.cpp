@@ -94,10 +94,13 @@ std::uint64_t Emulator::callCount(Operation op) const {
 }
 
 void Emulator::waitIdle() {
-    // Delivery can make more work (a handler writes), so settle and drain until both are quiet.
-    for (int round = 0; round < 3; ++round) {
+    // Delivery can make more work (a handler writes), so settle and drain until nothing new was posted;
+    // the bound keeps a peer that never stops talking from holding the caller forever.
+    for (int round = 0; round < 100; ++round) {
+        const auto before = impl_->dispatcher.posted();
         world_->settle();
         impl_->dispatcher.waitIdle();
+        if (impl_->dispatcher.posted() == before) return;
     }
 }
 

@@ -165,8 +165,12 @@ TEST_F(SerialLineTest, ModemInputChangesAreReportedInByteFive) {
     bridge->setModemInputs(inputs);
     bridge->setModemInputs(inputs);  // no change, no report
     bridge->sendStatusReport(0x05);
+    bridge->sendStatusReport(0x01, 0x60);  // a modem byte the far side does not have
     const auto values = recorder->on(command);
-    ASSERT_EQ(values.size(), 2u);
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[2][4], 0x01);
+    EXPECT_EQ(values[2][5], 0x60);
+    EXPECT_EQ(bridge->modemInputs().statusByte(), 0x90);
     ASSERT_EQ(values[0].size(), 7u);
     EXPECT_EQ(values[0][0], 0x88);
     EXPECT_EQ(values[0][4], 0x00);

@@ -169,11 +169,20 @@ void VirtualBridge::setModemInputs(const ModemInputs& inputs) {
 }
 
 void VirtualBridge::sendStatusReport(std::uint8_t pauseFlags) {
+    std::uint8_t modem;
+    {
+        std::lock_guard<std::mutex> lock(mutex());
+        modem = impl_->line.inputs().statusByte();
+    }
+    sendStatusReport(pauseFlags, modem);
+}
+
+void VirtualBridge::sendStatusReport(std::uint8_t pauseFlags, std::uint8_t modemStatus) {
     std::lock_guard<std::mutex> lock(mutex());
     protocol::bridge::BridgeStatus status;
     status.pause = (pauseFlags & 0x04) != 0;
     status.resume = (pauseFlags & 0x01) != 0;
-    status.inputs = protocol::ModemInputs::fromStatusByte(impl_->line.inputs().statusByte());
+    status.inputs = protocol::ModemInputs::fromStatusByte(modemStatus);
     const Bytes report = protocol::bridge::encodeStatusReport(status);
     if (impl_->statusReports.size() < kMaxStatusRecords) impl_->statusReports.push_back(report);
     notifyLocked(impl_->commandHandle, report);

@@ -73,6 +73,11 @@ void Dispatcher::post(std::uint64_t key, Task task) {
     shared_->work.notify_all();
 }
 
+std::uint64_t Dispatcher::posted() const {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return shared_->posted;
+}
+
 bool Dispatcher::onDispatcherThread() const {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     return shared_->threadIds.count(std::this_thread::get_id()) != 0;

@@ -29,6 +29,9 @@ class Dispatcher {
     // Runs the task on the strand's thread, after everything posted to that strand before.
     void post(std::uint64_t strand, Task task);
 
+    // Tasks posted so far.
+    std::uint64_t posted() const;
+
     // True on one of this dispatcher's threads.
     bool onDispatcherThread() const;
 

@@ -149,6 +149,8 @@ class VirtualBridge : public VirtualDevice {
 
     // A status report now: pause flags as given (0x04 pause, 0x01 resume), byte 5 the modem inputs.
     void sendStatusReport(std::uint8_t pauseFlags);
+    // Same with a given modem status byte (bit 7 DCD, 6 RI, 5 DSR, 4 CTS), whatever the far side says.
+    void sendStatusReport(std::uint8_t pauseFlags, std::uint8_t modemStatus);
     // Any value notified on 0xFFF3 (bad reports for tests).
     void sendCommandNotification(const Bytes& value);
 

@@ -8,6 +8,8 @@
 //     per device; they must not block and must not call back into the device. The in-process
 //     platform hands every event on to its own threads;
 //   - asks its World (World.h) for advertisements, or listens to them there.
+// The model has no notion of who is connected: it serves one link at a time, and a front end that
+// serves several clients decides how they share it.
 #pragma once
 
 #include <chrono>

@@ -101,7 +101,10 @@ class Emulator : public std::enable_shared_from_this<Emulator> {
     // How often each operation was called (including calls that failed).
     std::uint64_t callCount(Operation op) const;
 
-    // Time: sleeps of the platform go through clock(); setSleepHook there (or here) observes them.
+    // Time: sleeps of the platform go through clock(); setSleepHook there (or here) observes them. In
+    // fast and virtual time a sleep returns once the bridges have caught up with the new time and the
+    // events that produced have been delivered, so a sleeper sees what would have arrived while it slept;
+    // a handler blocked on something the sleeper holds is given up on after 20 ms of real time.
     void setSleepHook(Clock::SleepHook hook) { world_->clock()->setSleepHook(std::move(hook)); }
 
     // Blocks until the world has settled at the current time and every event queued so far has been
