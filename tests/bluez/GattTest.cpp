@@ -253,13 +253,30 @@ TEST_F(BackendTest, LinkLossIsReportedAndTheLinkComesBack) {
     EXPECT_TRUE(
         waitFor([&] { return bluez(chars[0xFFF1]).notifyMode() == BluezCharacteristic::NotifyMode::Off; }));
 
-    // Reconnect: the same characteristic objects work again once notifications are switched on.
+    // Reconnect: the same objects work again, and notifications come back by themselves, as a
+    // StartNotify session would.
     vendor(*device);
-    ASSERT_EQ(chars[0xFFF1]->writeClientCharacteristicConfigurationDescriptor(Cccd::Notify),
-              GattCommunicationStatus::Success);
+    ASSERT_TRUE(waitFor(
+        [&] { return bluez(chars[0xFFF1]).notifyMode() == BluezCharacteristic::NotifyMode::Acquired; }));
     ASSERT_EQ(chars[0xFFF2]->writeValueWithResult(text("3"), GattWriteOption::WriteWithoutResponse),
               GattCommunicationStatus::Success);
     EXPECT_TRUE(received.waitForBytes(text("13")));
+}
+
+TEST_F(BackendTest, NotificationsSwitchedOffDuringALinkLossStayOff) {
+    auto device = bridge();
+    ASSERT_TRUE(device);
+    auto chars = vendor(*device);
+    ASSERT_EQ(chars[0xFFF1]->writeClientCharacteristicConfigurationDescriptor(Cccd::Notify),
+              GattCommunicationStatus::Success);
+    harness_->dropLink(kBridgeText);
+    ASSERT_TRUE(
+        waitFor([&] { return bluez(chars[0xFFF1]).notifyMode() == BluezCharacteristic::NotifyMode::Off; }));
+    EXPECT_EQ(chars[0xFFF1]->writeClientCharacteristicConfigurationDescriptor(Cccd::None),
+              GattCommunicationStatus::Success);
+    vendor(*device);
+    EXPECT_FALSE(harness_->notify(kBridgeText, chars[0xFFF1]->attributeHandle(), text("late")));
+    EXPECT_EQ(bluez(chars[0xFFF1]).notifyMode(), BluezCharacteristic::NotifyMode::Off);
 }
 
 TEST_F(BackendTest, OutOfRangeDeviceIsUnreachable) {

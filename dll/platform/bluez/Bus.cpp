@@ -26,7 +26,15 @@ const char* const kOwnerRule =
 }  // namespace
 
 std::shared_ptr<Bus> Bus::connect() {
-    std::shared_ptr<Bus> bus(new Bus());
+    // The last owner may be a handler on the dispatcher thread, which cannot join itself: the bus is
+    // then taken down from a thread of its own.
+    std::shared_ptr<Bus> bus(new Bus(), [](Bus* b) {
+        if (std::this_thread::get_id() == b->dispatcher_.get_id()) {
+            std::thread([b] { delete b; }).detach();
+        } else {
+            delete b;
+        }
+    });
     try {
         bus->connection_ = sdbus::createSystemBusConnection();
     } catch (const sdbus::Error& e) {

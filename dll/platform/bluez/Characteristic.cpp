@@ -285,6 +285,10 @@ GattCommunicationStatus BluezCharacteristic::writeClientCharacteristicConfigurat
 GattCommunicationStatus BluezCharacteristic::enableNotify() {
     if (notifyMode() != NotifyMode::Off) return GattCommunicationStatus::Success;
     if (!connected()) return GattCommunicationStatus::Unreachable;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        resumeNotify_ = false;
+    }
     stopReader();  // collects a reader that ended with a lost link
     const auto flags = flagsFromTree();
     if ((flags & prop::kNotify) != 0 && offers("NotifyAcquired")) {
@@ -312,6 +316,10 @@ GattCommunicationStatus BluezCharacteristic::enableNotify() {
 }
 
 GattCommunicationStatus BluezCharacteristic::disableNotify() {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        resumeNotify_ = false;
+    }
     const NotifyMode mode = notifyMode();
     if (mode == NotifyMode::Acquired) {
         stopReader();
@@ -404,8 +412,27 @@ void BluezCharacteristic::readerLoop(const std::shared_ptr<NotifyChannel>& chann
         std::lock_guard<std::mutex> lock(self->stateMutex_);
         if (self->channel_ == channel && self->notifyMode_ == NotifyMode::Acquired) {
             self->notifyMode_ = NotifyMode::Off;
+            // Like a StartNotify session, the subscription comes back with the link.
+            self->resumeNotify_ = true;
             // The thread object stays joinable; stopReader or the destructor joins it.
         }
+    }
+}
+
+void BluezCharacteristic::resumeNotify() {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (!resumeNotify_) return;
+    }
+    std::lock_guard<std::mutex> op(opMutex_);
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (!resumeNotify_) return;  // the caller switched notifications meanwhile
+    }
+    try {
+        enableNotify();
+    } catch (const PlatformError&) {
+        // The link went again; the next ServicesResolved tries once more.
     }
 }
 
@@ -417,6 +444,8 @@ void BluezCharacteristic::onTreeEvent(const TreeEvent& event) {
     if (event.path == devicePath_ && event.iface == kDeviceIface && event.kind == TreeEvent::Kind::Changed) {
         auto connectedNow = propAs<bool>(event.changed, "Connected");
         if (connectedNow && !*connectedNow) releaseWriteSocket();
+        auto resolved = propAs<bool>(event.changed, "ServicesResolved");
+        if (resolved && *resolved) resumeNotify();
         return;
     }
     if (event.path != path_ || event.iface != kCharIface || event.kind != TreeEvent::Kind::Changed) return;

@@ -62,6 +62,8 @@ class BluezCharacteristic : public platform::GattCharacteristic,
     static void readerLoop(const std::shared_ptr<NotifyChannel>& channel,
                            std::weak_ptr<BluezCharacteristic> owner);
     void deliver(const platform::Bytes& value);
+    // Re-acquires notifications that a lost link ended, once the link is back.
+    void resumeNotify();
 
     std::shared_ptr<Context> context_;
     std::string path_;
@@ -84,6 +86,7 @@ class BluezCharacteristic : public platform::GattCharacteristic,
         std::chrono::steady_clock::time_point at;
     };
     std::deque<Echo> echoes_;
+    bool resumeNotify_ = false;
 };
 
 }  // namespace qb::bluez

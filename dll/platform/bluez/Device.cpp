@@ -78,20 +78,23 @@ std::string BluezDevice::name() {
 
 bool BluezDevice::connectAndResolve() {
     if (!context_->bus().properties(path_, kDeviceIface)) return false;
-    if (!flag("Connected")) {
-        try {
-            context_->bus().call(path_, kDeviceIface, "Connect", {}, {}, kResolveLimit);
-        } catch (const PlatformError& e) {
-            // A connect already under way (ours or another client's) is waited for below.
-            if (e.code() != hresult_extra::kBusy) return false;
-        }
+    // Always asked, even when the mirror still says connected: it may be a link that just dropped,
+    // and Connect on a connected device answers at once. Its reply follows every signal sent before
+    // it, so the mirror is current when it returns.
+    try {
+        context_->bus().call(path_, kDeviceIface, "Connect", {}, {}, kResolveLimit);
+    } catch (const PlatformError& e) {
+        // A connect already under way (ours or another client's) is waited for below.
+        if (e.code() != hresult_extra::kBusy) return false;
     }
     std::unique_lock<std::mutex> lock(mutex_);
     closed_ = false;
-    return changed_.wait_for(lock, kResolveLimit, [this] {
-        return !context_->bus().properties(path_, kDeviceIface) ||
-               (flag("Connected") && flag("ServicesResolved"));
-    }) && flag("ServicesResolved");
+    // A link that drops again while services resolve ends the wait at once.
+    changed_.wait_for(lock, kResolveLimit, [this] {
+        return !context_->bus().properties(path_, kDeviceIface) || !flag("Connected") ||
+               flag("ServicesResolved");
+    });
+    return flag("Connected") && flag("ServicesResolved");
 }
 
 platform::GattDeviceServicesResult BluezDevice::getGattServices(platform::BluetoothCacheMode mode) {
