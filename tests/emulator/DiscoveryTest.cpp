@@ -153,11 +153,13 @@ TEST(AdvertisementTest, DevicesOutOfRangeFallSilent) {
 struct WatcherLog {
     std::mutex mutex;
     std::vector<std::string> events;
+    std::set<std::thread::id> threads;
     std::vector<std::shared_ptr<platform::DeviceInformation>> added;
 
     void attach(platform::DeviceWatcher& watcher) {
         watcher.addAdded([this](platform::DeviceWatcher&, std::shared_ptr<platform::DeviceInformation> info) {
             std::lock_guard<std::mutex> lock(mutex);
+            threads.insert(std::this_thread::get_id());
             events.push_back("added " + info->name());
             added.push_back(info);
         });
@@ -219,6 +221,7 @@ TEST(DeviceWatcherTest, ReportsDevicesNamesGivenLaterAndRemovals) {
     EXPECT_EQ(events[5], "removed " + World::addressText(a->address()));
     EXPECT_EQ(log.added[1]->name(), "Named-Later");
     EXPECT_EQ(log.added[0]->id(), emulator->deviceId(a->address()));
+    EXPECT_EQ(log.threads.count(std::this_thread::get_id()), 0u);
 
     watcher->stop();
     emulator->waitIdle();

@@ -56,39 +56,36 @@ const char* peerKindName(PeerKind kind) {
 namespace {
 
 // Link-layer payload with data length extension, and the ATT (3) plus L2CAP (4) headers of a PDU.
-constexpr double kLinkPayload = 251;
-constexpr double kPduOverhead = 7;
+constexpr std::size_t kLinkPayload = 251;
+constexpr std::size_t kPduOverhead = 7;
 
-}  // namespace
-
-namespace {
-
-double packetsPerSecond(const LinkModel& link) {
-    // A full packet (with preamble, access address, header, CRC), the empty acknowledgement, and two
-    // inter-frame spaces of 150 us.
+// Seconds one PDU with this many value bytes occupies the link: its packets back to back (each with
+// preamble, access address, header and CRC, the empty acknowledgement and two 150 us gaps), and no
+// more than packetsPerInterval of them per connection interval.
+double pduSeconds(const LinkModel& link, std::size_t valueBytes) {
     const double phy = std::max<std::uint32_t>(link.phyBitsPerSecond, 1000);
-    const double packetSeconds = (kLinkPayload + 10) * 8 / phy + 10 * 8 / phy + 300e-6;
-    const double interval =
-        std::max<double>(static_cast<double>(link.connectionInterval.count()) * 1e-6, 1e-4);
-    const double byInterval = std::max(1u, link.packetsPerInterval) / interval;
-    return std::min(byInterval, 1 / packetSeconds);
-}
-
-double packetsPerPdu(std::size_t valueBytes) {
-    return std::ceil((static_cast<double>(valueBytes) + kPduOverhead) / kLinkPayload);
+    const std::size_t bytes = valueBytes + kPduOverhead;
+    const std::size_t packets = (bytes + kLinkPayload - 1) / kLinkPayload;
+    double air = 0;
+    for (std::size_t i = 0; i < packets; ++i) {
+        const std::size_t payload = std::min(kLinkPayload, bytes - i * kLinkPayload);
+        air += static_cast<double>(payload + 10) * 8 / phy + 10.0 * 8 / phy + 300e-6;
+    }
+    const double interval = std::max(static_cast<double>(link.connectionInterval.count()) * 1e-6, 1e-4);
+    const double byInterval = static_cast<double>(packets) * interval / std::max(1u, link.packetsPerInterval);
+    return std::max(air, byInterval);
 }
 
 }  // namespace
 
 double LinkModel::airBytesPerSecond(std::uint16_t mtu) const {
     const std::size_t value = static_cast<std::size_t>(std::max(1, static_cast<int>(mtu) - 3));
-    return static_cast<double>(value) / packetsPerPdu(value) * packetsPerSecond(*this);
+    return static_cast<double>(value) / pduSeconds(*this, value);
 }
 
 std::chrono::nanoseconds LinkModel::pduTime(std::size_t valueBytes) const {
     if (!enabled) return std::chrono::nanoseconds{0};
-    const double secondsNeeded = packetsPerPdu(valueBytes) / packetsPerSecond(*this);
-    return std::chrono::nanoseconds(static_cast<std::int64_t>(secondsNeeded * 1e9));
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(pduSeconds(*this, valueBytes) * 1e9));
 }
 
 std::optional<LinkModel> LinkModel::preset(const std::string& name) {

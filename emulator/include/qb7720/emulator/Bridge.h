@@ -58,8 +58,9 @@ enum class PeerKind {
 };
 const char* peerKindName(PeerKind kind);
 
-// Air time model: a write or notification takes ceil(bytes / payload per packet) packets, at most
-// packetsPerInterval per connection interval, each no faster than the PHY rate allows.
+// Air time model: a write or notification takes ceil((bytes + 7) / 251) link-layer packets, each as
+// long as the PHY rate makes it (plus its acknowledgement and gaps), and no more than
+// packetsPerInterval of them go per connection interval.
 struct LinkModel {
     bool enabled = false;
     std::chrono::microseconds connectionInterval{7500};
