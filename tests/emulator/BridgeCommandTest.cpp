@@ -164,6 +164,16 @@ TEST_F(BridgeCommandTest, AHostThatReadsInTheMiddleOfAWriteBlockLosesOnlyThatFra
     EXPECT_EQ(bridge->block(BlockArea::CfgPara), VirtualBridge::firmwareDefaults(BlockArea::CfgPara));
 }
 
+TEST_F(BridgeCommandTest, AWriteBlockLeftHalfWayIsAbandonedAfterAPause) {
+    const auto pieces = proto::splitIntoPieces(proto::encodeWriteBlock(BlockArea::CfgPara, pattern(5)));
+    for (std::size_t i = 0; i < 4; ++i) write(pieces[i]);
+    world->clock()->advance(std::chrono::milliseconds(1001));
+    writeBlock(BlockArea::CfgPara, pattern(6));
+    EXPECT_TRUE(proto::writeBlockAcknowledged(read(), BlockArea::CfgPara));
+    EXPECT_EQ(bridge->block(BlockArea::CfgPara), pattern(6));
+    EXPECT_EQ(bridge->malformedFrames(), 1u);
+}
+
 TEST_F(BridgeCommandTest, ALinkDropAbandonsAHalfWrittenBlock) {
     const auto pieces = proto::splitIntoPieces(proto::encodeWriteBlock(BlockArea::CfgPara, pattern(2)));
     for (std::size_t i = 0; i < 5; ++i) write(pieces[i]);

@@ -286,7 +286,7 @@ AttStatus VirtualBridge::onWriteLocked(const CharacteristicEntry& entry, const B
         return AttStatus::Success;
     }
     if (entry.valueHandle == impl_->commandHandle) {
-        const auto effect = impl_->commands.write(value);
+        const auto effect = impl_->commands.write(value, now);
         switch (effect.kind) {
             case detail::CommandEffect::Kind::SetSerial:
                 impl_->line.setLine(now, effect.line);

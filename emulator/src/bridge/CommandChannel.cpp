@@ -10,6 +10,7 @@ using protocol::BridgeCommand;
 
 // Enough history for any test; a long demo run must not grow without bound.
 constexpr std::size_t kMaxFrameRecords = 4096;
+constexpr std::chrono::nanoseconds kPieceGap = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -35,7 +36,10 @@ void CommandChannel::linkDropped() {
     rejectPending();
 }
 
-CommandEffect CommandChannel::write(const Bytes& value) {
+CommandEffect CommandChannel::write(const Bytes& value, std::chrono::nanoseconds now) {
+    // Pieces of one frame come back to back; a host that stopped half way has given up on it.
+    if (assembler_.pendingBytes() > 0 && now - lastPiece_ > kPieceGap) rejectPending();
+    lastPiece_ = now;
     const bool gathering = assembler_.pendingBytes() > 0;
     const auto result = assembler_.feed(value);
     if (result.progress == pb::FrameAssembler::Progress::NeedMore) {

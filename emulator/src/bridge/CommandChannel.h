@@ -1,6 +1,7 @@
 // The bridge's command characteristic: frames in, replies out, the two parameter blocks kept.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -23,8 +24,8 @@ class CommandChannel {
   public:
     explicit CommandChannel(std::size_t readPieceSize);
 
-    // One ATT write to the command characteristic.
-    CommandEffect write(const Bytes& value);
+    // One ATT write to the command characteristic, at this time.
+    CommandEffect write(const Bytes& value, std::chrono::nanoseconds now);
     // One read of it.
     Bytes read();
     // A half-gathered frame does not survive the link.
@@ -51,6 +52,7 @@ class CommandChannel {
     ParameterBlock exdCfg_;
     protocol::bridge::FrameAssembler assembler_;
     Bytes pendingRaw_;
+    std::chrono::nanoseconds lastPiece_{0};
     std::deque<FrameRecord> frames_;
     std::uint64_t malformed_ = 0;
     Bytes reply_;
