@@ -261,6 +261,7 @@ AttStatus VirtualDevice::write(std::uint16_t valueHandle, const Bytes& value, bo
     // The link may have dropped while the packets were in the air.
     if (!state_->connected) return AttStatus::Unreachable;
     const CharacteristicEntry* entry = state_->byValueHandle(valueHandle, nullptr);
+    if (!entry) return AttStatus::InvalidHandle;
     state_->writes.push_back(WriteRecord{valueHandle, entry->uuid, value, withResponse});
     return onWriteLocked(*entry, value, withResponse);
 }
