@@ -21,7 +21,11 @@ fi
 
 build=${BUILD_DIR:-build-windows}
 jobs=${JOBS:-$(nproc)}
+# -O2 rather than CMake's -O3, and the two flow-sensitive diagnostics left as warnings: GCC 12 reports
+# false array bounds and null dereferences in inlined standard-library code when optimising.
+lenient="-Wno-error=null-dereference -Wno-error=array-bounds"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG $lenient" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG $lenient" \
   -DQB_WERROR=ON -DQB_BUILD_APP=OFF -DQB_BUILD_BLUEZ=OFF -DQB_BUILD_BENCH=OFF >/dev/null
 
 # The deliverable and what the Windows test run executes; targets this tree does not have are skipped.
@@ -32,5 +36,11 @@ available=$(cmake --build "$build" --target help)
 for t in "${wanted[@]}"; do
   grep -q "^$t:" <<<"$available" && targets+=("$t")
 done
-cmake --build "$build" -j"$jobs" --target "${targets[@]}"
-echo "built in $build: ${targets[*]}"
+# The deliverable first; then the rest with -k 0, so one program that fails to build does not hide the others.
+cmake --build "$build" -j"$jobs" --target QB7720DLL
+if cmake --build "$build" -j"$jobs" --target "${targets[@]}" -- -k 0; then
+  echo "built in $build: ${targets[*]}"
+else
+  echo "some targets failed to build in $build" >&2
+  exit 1
+fi

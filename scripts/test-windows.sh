@@ -7,15 +7,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-windows}
 export BUILD_DIR=$build
-bash scripts/build-windows.sh
-
-bin=$build/bin
-dll=$bin/QB7720DLL.dll
 status=0
 fail() {
   echo "FAILED: $*" >&2
   status=1
 }
+# A build failure is reported, and whatever did build is still checked and run.
+bash scripts/build-windows.sh || fail "the Windows build (see the compiler output above)"
+
+bin=$build/bin
+dll=$bin/QB7720DLL.dll
 
 # --- the DLL itself ----------------------------------------------------------------------------------
 [ -f "$dll" ] || { echo "no $dll" >&2; exit 1; }
@@ -24,7 +25,7 @@ fail() {
 declared=$(grep -oE 'QB7720_CALL[[:space:]]+QB7720[A-Za-z]+[[:space:]]*\(' dll/include/QB7720DLL.h |
   sed -E 's/QB7720_CALL[[:space:]]+//; s/[[:space:]]*\($//' | sort)
 exported=$(x86_64-w64-mingw32-objdump -p "$dll" |
-  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^[[:space:]]*$/p' | grep -oE '\][[:space:]]+[^[:space:]]+$' |
+  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^[[:space:]]*$/p' | tail -n +2 | grep -oE '\][[:space:]]+[^[:space:]]+$' |
   sed -E 's/^\][[:space:]]+//' | sort)
 if [ "$(wc -l <<<"$declared")" -ne 24 ]; then
   fail "the header declares $(wc -l <<<"$declared") exports, not 24"
@@ -65,6 +66,8 @@ for t in winrt_backend_tests platform_tests qb_protocol_tests qb_dll_discovery_u
          qb_dll_discovery_tests dll_init_tests dll_core_tests; do
   if [ -f "$bin/$t.exe" ]; then
     run "$t" 600 wine "$bin/$t.exe"
+  elif grep -q "^$t:" <<<"$(cmake --build "$build" --target help)"; then
+    fail "$t did not build"
   else
     echo "skipped: $t (not in this tree)"
   fi
@@ -75,10 +78,16 @@ if [ -f "$bin/bridge_echo.exe" ]; then
   run bridge_echo 120 env QB7720_EMULATOR="bridges=1 peer=loopback time=fast" wine "$bin/bridge_echo.exe" QB7720 \
     "Hello, bridge!"
   grep -q "received 14 bytes: Hello, bridge!" "$build/bridge_echo.log" || fail "bridge_echo did not echo the text"
+else
+  fail "bridge_echo did not build"
 fi
 
 # The real backend: no radio, no device, a null open, and no crash, through every export.
-run dll_exports_smoke 120 env -u QB7720_EMULATOR wine "$bin/dll_exports_smoke.exe"
+if [ -f "$bin/dll_exports_smoke.exe" ]; then
+  run dll_exports_smoke 120 env -u QB7720_EMULATOR wine "$bin/dll_exports_smoke.exe"
+else
+  fail "dll_exports_smoke did not build"
+fi
 
 if [ "$status" -eq 0 ]; then
   echo "Windows build and Wine run: all passed"
