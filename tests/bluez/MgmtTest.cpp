@@ -28,7 +28,8 @@ std::vector<std::uint8_t> readInfoReply(std::uint16_t index, std::uint8_t status
                                         static_cast<std::uint8_t>(index >> 8),
                                         static_cast<std::uint8_t>(params.size()),
                                         static_cast<std::uint8_t>(params.size() >> 8)};
-    packet.insert(packet.end(), params.begin(), params.end());
+    // Appended byte by byte: GCC 12 at -O2 misreads a range insert here as an overrun.
+    for (std::uint8_t b : params) packet.push_back(b);
     return packet;
 }
 
