@@ -18,7 +18,7 @@ void onSignal(int) {
 
 void usage(FILE* out) {
     std::fputs(
-        "usage: qb7720-emulator [-v] [--bus ADDRESS] [CONFIG...]\n"
+        "usage: qb7720-emulator [-v] [--control] [--bus ADDRESS] [CONFIG...]\n"
         "Serves emulated bridges as org.bluez (an adapter hci0 and its devices).\n"
         "  -v, --verbose    log every request and event to standard error\n"
         "  --control        also serve /org/qb7720/emulator for tests (drop links, range, notify)\n"
