@@ -5,8 +5,8 @@
 //     they are synchronous and return the ATT outcome (with the link model on, they take the air time);
 //   - addListener() to hear notifications, connection changes, name changes and removal. Listeners
 //     run on whichever thread caused the event (a model thread, or a test calling notify()), in order
-//     per device; they must not block and must not call back into the device. The in-process
-//     platform hands every event on to its own threads;
+//     per device; they must not block and must not call back into the device (onNameChanged and
+//     onRemoved may). The in-process platform hands every event on to its own threads;
 //   - asks its World (World.h) for advertisements, or listens to them there.
 // The model has no notion of who is connected: it serves one link at a time, and a front end that
 // serves several clients decides how they share it.
