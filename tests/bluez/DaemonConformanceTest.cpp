@@ -4,6 +4,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -100,6 +101,21 @@ class DaemonConformance : public ::testing::Test {
         call(kAdapter, "org.bluez.Adapter1", "StartDiscovery");
         ASSERT_TRUE(waitFor(
             [&] { return introspect(harness_->address(), kDevice).count("org.bluez.Device1") != 0; }));
+    }
+
+    // The object of the characteristic whose 16-bit UUID is this ("fff1").
+    std::string characteristicPath(const std::string& uuid16) {
+        auto manager = sdbus::createProxy(*client_, "org.bluez", "/");
+        std::map<sdbus::ObjectPath, std::map<std::string, std::map<std::string, sdbus::Variant>>> objects;
+        manager->callMethod("GetManagedObjects")
+            .onInterface("org.freedesktop.DBus.ObjectManager")
+            .storeResultsTo(objects);
+        for (const auto& [path, ifaces] : objects) {
+            auto chr = ifaces.find("org.bluez.GattCharacteristic1");
+            if (chr != ifaces.end() && chr->second.at("UUID").get<std::string>().substr(4, 4) == uuid16)
+                return path;
+        }
+        return {};
     }
 
     std::unique_ptr<BusHarness> harness_;
@@ -247,6 +263,64 @@ TEST_F(DaemonConformance, GattObjectsFollowTheHandleLayoutAndPresenceRules) {
                       {"NotifyAcquired", "b"}},
                      {});
     EXPECT_EQ(errorOf(charByUuid["fff3"], c, "StartNotify"), "org.bluez.Error.Failed: Not connected");
+}
+
+TEST_F(DaemonConformance, AcquiredCharacteristicsRefuseTheOtherPathsAsBluezDoes) {
+    startDiscoveryAndWaitForBridge();
+    call(kDevice, "org.bluez.Device1", "Connect");
+    ASSERT_TRUE(waitFor([&] {
+        auto proxy = sdbus::createProxy(*client_, "org.bluez", kDevice);
+        return proxy->getProperty("ServicesResolved").onInterface("org.bluez.Device1").get<bool>();
+    }));
+    const std::string c = "org.bluez.GattCharacteristic1";
+    const std::map<std::string, sdbus::Variant> none;
+    auto transmit = sdbus::createProxy(*client_, "org.bluez", characteristicPath("fff2"));
+    auto receive = sdbus::createProxy(*client_, "org.bluez", characteristicPath("fff1"));
+    auto errorName = [](const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const sdbus::Error& e) {
+            return e.getName() + ": " + e.getMessage();
+        }
+        return std::string("success");
+    };
+
+    sdbus::UnixFd fd;
+    std::uint16_t mtu = 0;
+    transmit->callMethod("AcquireWrite").onInterface(c).withArguments(none).storeResultsTo(fd, mtu);
+    EXPECT_EQ(mtu, 247);
+    EXPECT_TRUE(transmit->getProperty("WriteAcquired").onInterface(c).get<bool>());
+    EXPECT_EQ(errorName([&] { transmit->callMethod("AcquireWrite").onInterface(c).withArguments(none); }),
+              "org.bluez.Error.NotPermitted: Write acquired");
+    EXPECT_EQ(errorName([&] {
+                  transmit->callMethod("WriteValue")
+                      .onInterface(c)
+                      .withArguments(std::vector<std::uint8_t>{1}, none);
+              }),
+              "org.bluez.Error.NotPermitted: Write acquired");
+    fd.reset(-1, sdbus::adopt_fd);  // giving the socket back releases the characteristic
+    EXPECT_TRUE(waitFor([&] { return !transmit->getProperty("WriteAcquired").onInterface(c).get<bool>(); }));
+
+    // A StartNotify session rules out AcquireNotify, and the other way round.
+    receive->callMethod("StartNotify").onInterface(c);
+    EXPECT_TRUE(receive->getProperty("Notifying").onInterface(c).get<bool>());
+    EXPECT_EQ(errorName([&] {
+                  receive->callMethod("AcquireNotify").onInterface(c).withArguments(none);
+              }).rfind("org.bluez.Error.InProgress", 0),
+              0u);
+    receive->callMethod("StopNotify").onInterface(c);
+    EXPECT_EQ(errorName([&] { receive->callMethod("StopNotify").onInterface(c); }),
+              "org.bluez.Error.Failed: No notify session started");
+    sdbus::UnixFd notifyFd;
+    receive->callMethod("AcquireNotify").onInterface(c).withArguments(none).storeResultsTo(notifyFd, mtu);
+    EXPECT_TRUE(receive->getProperty("NotifyAcquired").onInterface(c).get<bool>());
+    EXPECT_EQ(errorName([&] { receive->callMethod("StartNotify").onInterface(c); }),
+              "org.bluez.Error.NotPermitted: Notify acquired");
+    // Nothing to notify on the data-to-bridge characteristic.
+    EXPECT_EQ(errorName([&] {
+                  transmit->callMethod("StartNotify").onInterface(c);
+              }).rfind("org.bluez.Error.NotSupported", 0),
+              0u);
 }
 
 TEST_F(DaemonConformance, DiscoveryErrorsAreBluezErrors) {
