@@ -358,8 +358,12 @@ void VirtualDevice::removeListener(std::uint64_t token) {
 }
 
 void VirtualDevice::notifyRemoved() {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->emit([](DeviceListener& l) { l.onRemoved(); });
+    std::vector<std::shared_ptr<DeviceListener>> listeners;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        for (const auto& entry : state_->listeners) listeners.push_back(entry.second);
+    }
+    for (const auto& listener : listeners) listener->onRemoved();
 }
 
 std::vector<BluetoothLEAdvertisementReceivedEventArgs> VirtualDevice::advertisements() const {
