@@ -20,11 +20,7 @@ class FakeOperation final : public wf::IAsyncOperation<Logical>, public IAsyncIn
     using Handler = wf::IAsyncOperationCompletedHandler<Logical>;
     using Result = AbiType<typename Operation::TResult_complex>;
 
-    static ComPtr<FakeOperation> create() {
-        ComPtr<FakeOperation> operation;
-        operation.Attach(new FakeOperation());
-        return operation;
-    }
+    static ComPtr<FakeOperation> create() { return adopt(new FakeOperation()); }
 
     ComPtr<Operation> asOperation() { return ComPtr<Operation>(static_cast<Operation*>(this)); }
 

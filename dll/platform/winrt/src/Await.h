@@ -39,9 +39,7 @@ class CompletionDelegate final
     using Handler = wf::IAsyncOperationCompletedHandler<LogicalResult<Operation>>;
 
     static ComPtr<Handler> create(std::function<void()> done) {
-        ComPtr<Handler> handler;
-        handler.Attach(new CompletionDelegate(std::move(done)));
-        return handler;
+        return adopt<Handler>(new CompletionDelegate(std::move(done)));
     }
 
     HRESULT STDMETHODCALLTYPE Invoke(wf::IAsyncOperation<LogicalResult<Operation>>*, AsyncStatus) override {

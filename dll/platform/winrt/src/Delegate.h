@@ -47,6 +47,15 @@ class Delegate : public I {
     std::atomic<ULONG> references_{1};
 };
 
+// Takes over the one reference a freshly created object starts with. (mingw's ComPtr::Attach adds a
+// reference of its own, so it cannot be used for this.)
+template <typename T>
+ComPtr<T> adopt(T* fresh) {
+    ComPtr<T> owner(fresh);
+    fresh->Release();
+    return owner;
+}
+
 template <typename T>
 using AbiType = typename wf::Internal::GetAbiType<T>::type;
 
@@ -60,9 +69,7 @@ class EventDelegate final : public Delegate<Handler> {
     using Function = std::function<void(SenderAbi, ArgsAbi)>;
 
     static ComPtr<Handler> create(Function function) {
-        ComPtr<Handler> handler;
-        handler.Attach(new EventDelegate(std::move(function)));
-        return handler;
+        return adopt<Handler>(new EventDelegate(std::move(function)));
     }
 
     HRESULT STDMETHODCALLTYPE Invoke(SenderAbi sender, ArgsAbi args) override {

@@ -81,9 +81,7 @@ class StringIterator final : public Delegate<wfc::IIterator<HSTRING>> {
 }  // namespace
 
 ComPtr<StringIterable> StringIterable::create(const std::vector<std::string>& texts) {
-    ComPtr<StringIterable> iterable;
-    iterable.Attach(new StringIterable(texts));
-    return iterable;
+    return adopt(new StringIterable(texts));
 }
 
 StringIterable::StringIterable(const std::vector<std::string>& texts) {
