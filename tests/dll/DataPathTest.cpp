@@ -14,6 +14,16 @@
 namespace qb::dll::test {
 namespace {
 
+// setenv and unsetenv are POSIX; the Windows build has _putenv_s, where an empty value removes.
+void setEnv(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+#endif
+}
+
 namespace prop = platform::gatt_property;
 constexpr char kVendorService[] = "6e400001-b5a3-f393-e0a9-e50e24dcca9e";
 const Bytes kTwentyBytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
@@ -22,7 +32,7 @@ class DataPathTest : public DllTest {
   protected:
     void SetUp() override {
         DllTest::SetUp();
-        setenv("QB7720_DEBUG", "1", 1);
+        setEnv("QB7720_DEBUG", "1");
         handle = open(bridge);
         ASSERT_NE(handle, nullptr);
     }
@@ -98,15 +108,18 @@ TEST_F(DataPathTest, ErrorWhileSearchingTheCharacteristicIsMappedAndLogged) {
 }
 
 TEST_F(DataPathTest, DebugLinesNeedQB7720Debug) {
+#ifdef _WIN32
+    GTEST_SKIP() << "on Windows the debug lines always go to OutputDebugStringW";
+#endif
     const uint8_t byte = 1;
     for (const char* value : {"", "0"}) {
-        setenv("QB7720_DEBUG", value, 1);
+        setEnv("QB7720_DEBUG", value);
         emu->injectError(Operation::CharacteristicWriteValue, hresult::kFail);
         const auto linesBefore = emu->callCount(Operation::OutputDebugString);
         EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
         EXPECT_EQ(emu->callCount(Operation::OutputDebugString), linesBefore) << '"' << value << '"';
     }
-    unsetenv("QB7720_DEBUG");
+    setEnv("QB7720_DEBUG", nullptr);
     emu->injectError(Operation::CharacteristicWriteValue, hresult::kFail);
     const auto linesBefore = emu->callCount(Operation::OutputDebugString);
     EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
