@@ -50,6 +50,7 @@ class WindowDeviceTest : public QObject {
     void timedSendingEncodesLikeASingleSend();
     void timedSendingFailure();
     void fileThroughLoopbackArrivesByteForByte();
+    void cancelledFileChoiceAsksAgain();
     void emptyFileCompletes();
     void unreadableFileGivesControlsBack();
     void writeFailureEndsTransfer();
@@ -388,6 +389,26 @@ void WindowDeviceTest::fileThroughLoopbackArrivesByteForByte() {
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), content);
     QTRY_VERIFY(!w->fileWorkerForTest());  // the finished worker was released
+}
+
+void WindowDeviceTest::cancelledFileChoiceAsksAgain() {
+    auto b = addBridge();
+    connectTo(b);
+    int asked = 0;
+    // Yes, then cancel the chooser: the question comes again; No the second time ends it.
+    dialogprompt::setBoxHook([&asked](const dialogprompt::Box& box) {
+        if (box.text == QStringLiteral("请选择发送文件!")) ++asked;
+        return asked < 2 ? QMessageBox::Yes : QMessageBox::No;
+    });
+    QSignalSpy paths(w, SIGNAL(changeFilePathSignal(int, QString)));
+    form()->Bt_sendfile->click();
+    QCOMPARE(asked, 2);
+    QCOMPARE(boxes->fileRequests.size(), 1);
+    QCOMPARE(boxes->fileRequests.first().caption, QStringLiteral("请选择要发送的文件"));
+    QCOMPARE(paths.size(), 1);
+    QVERIFY(paths.first().at(1).toString().isEmpty());
+    QVERIFY(w->fileTransferIdle());
+    QVERIFY(!w->fileWorkerForTest());
 }
 
 void WindowDeviceTest::emptyFileCompletes() {
