@@ -8,7 +8,6 @@ packages=(
   qtbase5-dev qtbase5-dev-tools
   libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus dbus-daemon systemd
   xvfb xauth xdotool fonts-noto-cjk librsvg2-bin imagemagick
-  mingw-w64 mingw-w64-tools wine64 wine libwine-dev wine64-tools googletest
 )
 missing=()
 for p in "${packages[@]}"; do
