@@ -102,8 +102,21 @@ void EmulatorTest::useEmulator(qb::emulator::EmulatorOptions o) {
     emu->install();
 }
 
+namespace {
+constexpr std::uint64_t kBusBridge = 0xC05100000001ull;
+}  // namespace
+
 void EmulatorTest::SetUp() {
     recorder().reset();
+#if defined(QB_TEST_HAVE_BUS)
+    if (qb::test::onBus()) {
+        bus = std::make_unique<qb::test::BusBackend>("bridges=1 peer=loopback",
+                                                     std::vector<std::uint64_t>{kBusBridge});
+        qb::platform::setCurrent(bus->platform());
+        return;
+    }
+#endif
+    ASSERT_FALSE(qb::test::onBus()) << "this build has no bus backend";
     useEmulator(options());
     bridge = emu->addBridge();
 }
@@ -113,6 +126,97 @@ void EmulatorTest::TearDown() {
     for (auto* h : handles) QB7720Ble_Disconnect(h);
     handles.clear();
     qb::platform::setCurrent(nullptr);
+#if defined(QB_TEST_HAVE_BUS)
+    bus.reset();
+#endif
+}
+
+std::string EmulatorTest::bridgeAddress() const {
+    return bridge ? addressOf(bridge) : qb::devicelib::formatAddress(kBusBridge);
+}
+
+QB7720HANDLE* EmulatorTest::connectBridge() {
+    QB7720HANDLE* h = QB7720Ble_Connect(bridgeAddress().c_str(), onConnect);
+    if (h != nullptr) handles.push_back(h);
+    return h;
+}
+
+bool EmulatorTest::bridgeConnectedOrUnknown() const {
+    return !bridge || bridge->connected();
+}
+
+bool EmulatorTest::bridgeDisconnectedOrUnknown() const {
+    return !bridge || !bridge->connected();
+}
+
+namespace {
+#if defined(QB_TEST_HAVE_BUS)
+std::string lowerCase(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The command characteristic's value handle as the platform reports it.
+std::uint16_t commandHandle(qb::platform::Platform& platform, std::uint64_t address) {
+    auto device = platform.bluetoothLEDeviceFromBluetoothAddress(address);
+    if (!device) return 0;
+    auto services = device->getGattServices(qb::platform::BluetoothCacheMode::Cached);
+    for (auto& s : services.services) {
+        auto result = s->getCharacteristics(qb::platform::BluetoothCacheMode::Cached);
+        for (auto& c : result.characteristics) {
+            if (c->uuid().shortUuid() == 0xFFF3) return c->attributeHandle();
+        }
+    }
+    return 0;
+}
+#endif
+}  // namespace
+
+void EmulatorTest::sendCommandNotification(const std::vector<std::uint8_t>& value) {
+#if defined(QB_TEST_HAVE_BUS)
+    if (bus) {
+        const auto handle = commandHandle(*bus->platform(), kBusBridge);
+        ASSERT_NE(handle, 0);
+        ASSERT_TRUE(bus->harness().notify(lowerCase(bridgeAddress()), handle, value));
+        return;
+    }
+#endif
+    bridge->sendCommandNotification(value);
+}
+
+void EmulatorTest::dropLink() {
+#if defined(QB_TEST_HAVE_BUS)
+    if (bus) return bus->harness().dropLink(lowerCase(bridgeAddress()));
+#endif
+    bridge->dropLink();
+}
+
+void EmulatorTest::setInRange(bool inRange) {
+#if defined(QB_TEST_HAVE_BUS)
+    if (bus) return bus->harness().setInRange(lowerCase(bridgeAddress()), inRange);
+#endif
+    bridge->setInRange(inRange);
+}
+
+std::size_t EmulatorTest::bridgeWriteCount() {
+#if defined(QB_TEST_HAVE_BUS)
+    if (bus) return bus->writeCount(bridgeAddress());
+#endif
+    return bridge->writes().size();
+}
+
+std::shared_ptr<qb::platform::Platform> EmulatorTest::testPlatform() const {
+#if defined(QB_TEST_HAVE_BUS)
+    if (bus) return bus->platform();
+#endif
+    return emu->platform();
+}
+
+void EmulatorTest::settle() {
+#if defined(QB_TEST_HAVE_BUS)
+    if (bus) return bus->settle(bridgeAddress());
+#endif
+    emu->waitIdle();
 }
 
 std::string EmulatorTest::addressOf(const std::shared_ptr<qb::emulator::VirtualDevice>& device) const {
@@ -126,7 +230,7 @@ QB7720HANDLE* EmulatorTest::connect(const std::shared_ptr<qb::emulator::VirtualD
 }
 
 QB7720HANDLE* EmulatorTest::connectAndListen() {
-    QB7720HANDLE* h = connect(bridge);
+    QB7720HANDLE* h = connectBridge();
     if (h == nullptr) return nullptr;
     EXPECT_EQ(QB7720Ble_register_on_disconnect(h, onLoss, this), 0);
     EXPECT_EQ(QB7720Ble_register_notification(h, onNotification, nullptr), 0);

@@ -21,6 +21,7 @@ std::size_t sightingCount() {
 }  // namespace
 
 TEST_F(ScanTest, ReportsBridgesOnlyWithAddressNameAndSignal) {
+    QB_IN_PROCESS_ONLY("devices of their own configuration");
     qb::emulator::BridgeConfig second;
     second.name = "Workshop";
     second.rssi = -71;
@@ -67,6 +68,7 @@ TEST_F(ScanTest, ReportsBridgesOnlyWithAddressNameAndSignal) {
 }
 
 TEST_F(ScanTest, StopNowEndsReports) {
+    QB_IN_PROCESS_ONLY("virtual time and the world's scanning state");
     ASSERT_EQ(QB7720Ble_BLE_Scan(1, onSighting), 0);
     ASSERT_TRUE(eventually([] { return sightingCount() > 0; }));
     ASSERT_EQ(QB7720Ble_BLE_Scan(0, nullptr), 0);
@@ -80,6 +82,7 @@ TEST_F(ScanTest, StopNowEndsReports) {
 }
 
 TEST_F(ScanTest, NoRadioAnswersOne) {
+    QB_IN_PROCESS_ONLY("control of the local radios");
     auto o = options();
     o.radios.clear();
     useEmulator(o);
@@ -88,6 +91,7 @@ TEST_F(ScanTest, NoRadioAnswersOne) {
 }
 
 TEST_F(ScanTest, AScannerThatCannotStartAnswersOne) {
+    QB_IN_PROCESS_ONLY("fault injection");
     emu->injectError(qb::emulator::Operation::AdvertisementWatcherStart, qb::platform::hresult::kFail);
     EXPECT_EQ(QB7720Ble_BLE_Scan(1, onSighting), QB7720LIB_NO_RADIO);
     // The failure was that one attempt's: the next call scans.
@@ -101,6 +105,7 @@ TEST_F(ScanTest, ANullCallbackIsRefused) {
 }
 
 TEST_F(ScanTest, DiscoveryStopsWhenNotRenewedAndLastsWhileItIs) {
+    QB_IN_PROCESS_ONLY("the world's scanning state");
     // The process scanner waits 2 s; this one is the same code with a shorter wait.
     std::atomic<int> reports{0};
     Scanner scanner([p = emu->platform()] { return p; }, std::chrono::milliseconds(400));
@@ -123,7 +128,7 @@ TEST_F(ScanTest, DiscoveryStopsWhenNotRenewedAndLastsWhileItIs) {
 }
 
 TEST_F(ScanTest, ARenewalFromInsideAReportAndAStopFromInsideOneAreSafe) {
-    Scanner scanner([p = emu->platform()] { return p; }, std::chrono::milliseconds(2000));
+    Scanner scanner([p = testPlatform()] { return p; }, std::chrono::milliseconds(2000));
     std::atomic<int> reports{0};
     std::function<void(const BridgeSighting&)> report = [&](const BridgeSighting&) {
         if (++reports == 3) {
@@ -138,6 +143,7 @@ TEST_F(ScanTest, ARenewalFromInsideAReportAndAStopFromInsideOneAreSafe) {
 }
 
 TEST_F(ScanTest, AConnectStopsDiscoveryAndTheNextScanResumesIt) {
+    QB_IN_PROCESS_ONLY("the world's scanning state and a bridge added later");
     ASSERT_EQ(QB7720Ble_BLE_Scan(1, onSighting), 0);
     ASSERT_TRUE(eventually([] { return sightingCount() > 0; }));
     QB7720HANDLE* h = connect(bridge);

@@ -1,0 +1,68 @@
+#include "SuiteBackend.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "qb7720/platform/Backends.h"
+
+namespace qb::test {
+
+bool onBus() {
+    const char* value = std::getenv("QB7720_TEST_BACKEND");
+    return value != nullptr && std::string(value) == "bluez";
+}
+
+BusBackend::BusBackend(const std::string& config, const std::vector<std::uint64_t>& heard)
+    : harness_(std::make_unique<bluez::test::BusHarness>(config)), platform_(bluez::createPlatform()) {
+    if (heard.empty()) return;
+    auto watcher = platform_->createBluetoothLEAdvertisementWatcher();
+    std::mutex mutex;
+    std::set<std::uint64_t> missing(heard.begin(), heard.end());
+    watcher->addReceived([&](auto&, const platform::BluetoothLEAdvertisementReceivedEventArgs& a) {
+        std::lock_guard<std::mutex> lock(mutex);
+        missing.erase(a.bluetoothAddress);
+    });
+    watcher->start();
+    const bool all = bluez::test::waitFor([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return missing.empty();
+    });
+    watcher->stop();
+    if (!all) throw std::runtime_error("the daemon's devices were not heard");
+}
+
+BusBackend::~BusBackend() {
+    platform_.reset();
+    harness_.reset();
+}
+
+std::uint32_t BusBackend::writeCount(const std::string& address) {
+    auto connection = sdbus::createSessionBusConnectionWithAddress(harness_->address());
+    auto proxy = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
+    std::uint32_t count = 0;
+    // The daemon names devices in lower case.
+    std::string lower = address;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    proxy->callMethod("WriteCount")
+        .onInterface("org.qb7720.EmulatorControl1")
+        .withArguments(lower)
+        .storeResultsTo(count);
+    return count;
+}
+
+void BusBackend::settle(const std::string& address) {
+    writeCount(address);
+    // The backend dispatches on its own thread; a short pause lets it catch up with what the bus
+    // already delivered. Used only to give an event that must not come a chance to come.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+}  // namespace qb::test
