@@ -23,7 +23,7 @@ FILE* recvFilefp = nullptr;
 qint64 recvCount = 0;
 
 Ui::Widget* Widget::s_ui = nullptr;
-Widget* Widget::mywidget = nullptr;
+std::atomic<Widget*> Widget::mywidget{nullptr};
 
 namespace {
 const char* const kNoConnection = "当前无连接，请连接设备...";
@@ -113,10 +113,8 @@ Widget::~Widget() {
     closeRecvFile();
     delete settingDialog;
     delete aboutDialog;
-    if (mywidget == this) {
-        mywidget = nullptr;
-        s_ui = nullptr;
-    }
+    Widget* self = this;
+    if (mywidget.compare_exchange_strong(self, nullptr)) s_ui = nullptr;
     delete ui;
 }
 
@@ -175,7 +173,7 @@ void Widget::closeNotification(QB7720HANDLE* handle) {
 
 void Widget::disconnectState(void*) {
     qDebug() << "the ble disconnect!";
-    if (mywidget) emit mywidget->bleDisconnectSignal();
+    if (Widget* w = mywidget.load()) emit w->bleDisconnectSignal();
 }
 
 void Widget::disconnectAction() {

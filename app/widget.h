@@ -2,13 +2,14 @@
 #define WIDGET_H
 
 #include <QByteArray>
-#include <QMutex>
 #include <QPointer>
 #include <QString>
 #include <QVector>
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 #include "QB7720lib.h"
 #include "sendfilethread.h"
@@ -41,7 +42,8 @@ class Widget : public QWidget {
     ~Widget() override;
 
     static Ui::Widget* s_ui;
-    static Widget* mywidget;
+    // Read by the library's threads, so the hand-over is atomic.
+    static std::atomic<Widget*> mywidget;
 
     // Library callbacks; they may run on the library's thread.
     static void notification_cb(const uuid_t* uuid, const unsigned char* data, unsigned long length);
@@ -183,7 +185,7 @@ class Widget : public QWidget {
     char modemUuid[10] = "0xfff3";
 
     // Notifications handed over from the library's thread, drained on the GUI thread in arrival order.
-    QMutex inboxMutex;
+    std::mutex inboxMutex;
     QVector<Notification> inbox;
     bool drainPosted = false;
 };

@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QMenu>
-#include <QMutexLocker>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCodec>
@@ -88,18 +87,19 @@ void Widget::notification_cb(const uuid_t* uuid, const unsigned char* data, unsi
     char text[38];
     std::memset(text, 0, sizeof text);
     gatt_uuid_to_string(uuid, text, sizeof text);
-    if (!mywidget) return;
+    Widget* w = mywidget.load();
+    if (!w) return;
     if (std::strcmp(text, "0xfff3") == 0)
-        mywidget->enqueueNotification(true, data, length);
+        w->enqueueNotification(true, data, length);
     else if (std::strcmp(text, "0xfff1") == 0)
-        mywidget->enqueueNotification(false, data, length);
+        w->enqueueNotification(false, data, length);
 }
 
 void Widget::enqueueNotification(bool modem, const unsigned char* payload, unsigned long length) {
     QByteArray bytes(reinterpret_cast<const char*>(payload), static_cast<int>(length));
     bool post = false;
     {
-        QMutexLocker lock(&inboxMutex);
+        std::lock_guard<std::mutex> lock(inboxMutex);
         inbox.push_back(Notification{modem, std::move(bytes)});
         post = !drainPosted;
         drainPosted = true;
@@ -111,7 +111,7 @@ void Widget::enqueueNotification(bool modem, const unsigned char* payload, unsig
 void Widget::drainReceived() {
     QVector<Notification> batch;
     {
-        QMutexLocker lock(&inboxMutex);
+        std::lock_guard<std::mutex> lock(inboxMutex);
         batch.swap(inbox);
         drainPosted = false;
     }

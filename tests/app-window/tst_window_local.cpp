@@ -72,7 +72,7 @@ void WindowLocalTest::initialState() {
     QCOMPARE(w->windowTitle(), QStringLiteral("Tavrion"));
     QCOMPARE(w->size(), QSize(1003, 762));
     QVERIFY(!w->windowIcon().isNull());
-    QCOMPARE(Widget::mywidget, w);
+    QCOMPARE(Widget::mywidget.load(), w);
     auto* ui = form();
     QVERIFY(ui);
     QCOMPARE(ui->label_BleInfo->text(), QStringLiteral("当前无连接，请连接设备..."));
