@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +16,16 @@
 
 #include "QB7720DLL.h"
 #include "qb7720/emulator/Emulator.h"
+#if defined(QB_TEST_HAVE_BUS)
+#include "SuiteBackend.h"
+#else
+namespace qb::test {
+inline bool onBus() {
+    return false;
+}
+}  // namespace qb::test
+#define QB_IN_PROCESS_ONLY(why) static_cast<void>(0)
+#endif
 
 namespace qb::dll::test {
 
@@ -21,6 +33,8 @@ using emulator::Bytes;
 using emulator::Operation;
 namespace hresult = platform::hresult;
 
+// With QB7720_TEST_BACKEND=bluez the fixture serves one loopback bridge from the emulator daemon
+// over a private bus instead; emu and bridge are then null, and a null device means that bridge.
 class DllTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -29,17 +43,36 @@ class DllTest : public ::testing::Test {
     QB7720DeviceHandle open(const std::shared_ptr<emulator::VirtualDevice>& device,
                             ConnectStatusCallback callback = nullptr);
     std::string idOf(const std::shared_ptr<emulator::VirtualDevice>& device) const;
-    // Every event queued so far has reached its handler.
-    void settle() { emu->waitIdle(); }
+    // Every event queued so far has reached its handler (on the bus: has had its chance to).
+    void settle();
     // Writes the device received on one characteristic, in order.
     std::vector<emulator::WriteRecord> writesTo(const std::shared_ptr<emulator::VirtualDevice>& device,
                                                 std::uint16_t shortUuid) const;
     std::uint16_t valueHandle(const std::shared_ptr<emulator::VirtualDevice>& device,
                               std::uint16_t shortUuid) const;
 
+    // The fixture's bridge on either backend.
+    std::size_t bridgeWriteCount();
+    // Sends a value as the bridge's notification and settles; sends nothing while notifications are off.
+    void notifyFromBridge(std::uint16_t shortUuid, const Bytes& value);
+    // Sends without settling; safe from any thread.
+    void notifyOnly(std::uint16_t valueHandle, const Bytes& value);
+    void dropLink();
+    void setInRange(bool inRange);
+    bool bridgeConnectedOrUnknown() const { return !bridge || bridge->connected(); }
+    bool bridgeDisconnectedOrUnknown() const { return !bridge || !bridge->connected(); }
+
     std::shared_ptr<emulator::Emulator> emu;
     std::shared_ptr<emulator::VirtualBridge> bridge;
+#if defined(QB_TEST_HAVE_BUS)
+    std::unique_ptr<qb::test::BusBackend> bus;
+#endif
 };
+
+// Waits until the condition holds or a generous limit passes; false then. Callbacks that run long
+// (a close waits a second) may still be running after settle() on the bus.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 
 // A device with standard services and the given extra services.
 emulator::DeviceConfig deviceWith(std::vector<emulator::ServiceSpec> services,

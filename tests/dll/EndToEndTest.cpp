@@ -24,6 +24,7 @@ std::size_t receivedSize() {
 using EndToEndTest = DllTest;
 
 TEST_F(EndToEndTest, OneMebibyteAtOneMegabaudComesBackInOrder) {
+    QB_IN_PROCESS_ONLY("the link model and virtual time");
     Bytes received;
     {
         std::lock_guard<std::mutex> lock(receivedMutex);

@@ -25,6 +25,7 @@ class FrameTest : public DllTest {
 };
 
 TEST_F(FrameTest, GetAllOpHandleWritesEveryEntryWhenTheyFit) {
+    QB_IN_PROCESS_ONLY("a device of its own configuration");
     const auto handle = open(addFiveCharacteristicDevice());
     ASSERT_NE(handle, nullptr);
     std::array<uint16_t, 8> uuids{};
@@ -35,6 +36,7 @@ TEST_F(FrameTest, GetAllOpHandleWritesEveryEntryWhenTheyFit) {
 }
 
 TEST_F(FrameTest, GetAllOpHandleFillsTheCapacityAndKeepsTheCountWhenTheyDoNotFit) {
+    QB_IN_PROCESS_ONLY("a device of its own configuration");
     const auto handle = open(addFiveCharacteristicDevice());
     std::array<uint16_t, 4> uuids{0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE};
     uint16_t count = 3;
@@ -50,6 +52,7 @@ TEST_F(FrameTest, GetAllOpHandleFillsTheCapacityAndKeepsTheCountWhenTheyDoNotFit
 }
 
 TEST_F(FrameTest, GetAllOpHandleKeepsEntriesWrittenBeforeAnError) {
+    QB_IN_PROCESS_ONLY("fault injection");
     const auto handle = open(addFiveCharacteristicDevice());
     std::array<uint16_t, 8> uuids{};
     uint16_t count = 8;
@@ -65,6 +68,7 @@ TEST_F(FrameTest, GetAllOpHandleKeepsEntriesWrittenBeforeAnError) {
 }
 
 TEST_F(FrameTest, GetHandleActionReportsReadWriteAndNotifyBits) {
+    QB_IN_PROCESS_ONLY("a device of its own configuration");
     const auto handle = open(addFiveCharacteristicDevice());
     const std::pair<uint16_t, uint32_t> expected[] = {
         {0xA001, 7}, {0xA002, 4}, {0xA003, 2}, {0xA004, 0}, {0xA005, 1}};
@@ -76,6 +80,7 @@ TEST_F(FrameTest, GetHandleActionReportsReadWriteAndNotifyBits) {
 }
 
 TEST_F(FrameTest, GetHandleActionLeavesTheMaskAloneOnFailure) {
+    QB_IN_PROCESS_ONLY("fault injection");
     const auto handle = open(addFiveCharacteristicDevice());
     uint32_t mask = 0xDEAD;
     EXPECT_EQ(QB7720GetHandleAction(handle, 0xB000, &mask), BridgeResultNoCharacteristic);
@@ -87,6 +92,7 @@ TEST_F(FrameTest, GetHandleActionLeavesTheMaskAloneOnFailure) {
 }
 
 TEST_F(FrameTest, ShortUuidMatchesOnlyTheLowBitsOfTheFirstField) {
+    QB_IN_PROCESS_ONLY("a device of its own configuration");
     emulator::ServiceSpec service{*platform::Guid::parse(kVendorService),
                                   {characteristic("1234abcd-0001-0002-0003-000000000004", prop::kRead)},
                                   platform::DeviceAccessStatus::Allowed};
@@ -101,7 +107,7 @@ class UnknownHandleTest : public DllTest {
   protected:
     void expectUnknownEverywhere(QB7720DeviceHandle handle) {
         SCOPED_TRACE(::testing::Message() << "handle " << handle);
-        bridge->clearWrites();
+        const auto writesBefore = bridgeWriteCount();
         std::array<uint16_t, 4> uuids{0x1111, 0x1111, 0x1111, 0x1111};
         uint16_t count = 4;
         EXPECT_EQ(QB7720GetAllOpHandle(handle, uuids.data(), &count), BridgeResultOk);
@@ -136,7 +142,7 @@ class UnknownHandleTest : public DllTest {
         EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 0);
         EXPECT_EQ(QB7720UartSetSerialModem(handle, 0, 1, 1), 0);
         QB7720CloseDevice(handle);
-        EXPECT_TRUE(bridge->writes().empty());
+        EXPECT_EQ(bridgeWriteCount(), writesBefore);
     }
 };
 

@@ -79,6 +79,7 @@ class SerialPortTest : public DllTest {
 };
 
 TEST_F(SerialPortTest, OpenSubscribesWaitsAndSetsTheDefaultLine) {
+    QB_IN_PROCESS_ONLY("the sleep hook and the bridge's line settings");
     std::vector<milliseconds> sleeps;
     std::mutex sleepMutex;
     const auto caller = std::this_thread::get_id();
@@ -120,6 +121,7 @@ TEST_F(SerialPortTest, NullDataCallbackStillOpens) {
 }
 
 TEST_F(SerialPortTest, DeviceWithoutTheBridgeCharacteristicsIsClosedAgain) {
+    QB_IN_PROCESS_ONLY("a device of its own configuration");
     const auto device =
         emu->addDevice(deviceWith({{shortGuid(0xFFF0),
                                     {characteristic(0xFFF1, prop::kNotify),
@@ -132,6 +134,7 @@ TEST_F(SerialPortTest, DeviceWithoutTheBridgeCharacteristicsIsClosedAgain) {
 }
 
 TEST_F(SerialPortTest, FailureAnywhereInTheSequenceClosesTheDevice) {
+    QB_IN_PROCESS_ONLY("fault injection");
     struct Case {
         Operation op;
         bool gattStatus;
@@ -153,6 +156,7 @@ TEST_F(SerialPortTest, FailureAnywhereInTheSequenceClosesTheDevice) {
 }
 
 TEST_F(SerialPortTest, LengthsOutsideZeroTo4096SendNothing) {
+    QB_IN_PROCESS_ONLY("a bridge of its own buffer size and write records");
     const auto handle = openUartWithMtu(247);
     std::vector<uint8_t> buffer(4097, 1);
     EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 4097), -1);
@@ -164,6 +168,7 @@ TEST_F(SerialPortTest, LengthsOutsideZeroTo4096SendNothing) {
 }
 
 TEST_F(SerialPortTest, PiecesAreMtuMinusThree) {
+    QB_IN_PROCESS_ONLY("bridges of other MTUs and write records");
     struct Case {
         std::uint16_t mtu;
         std::size_t pieces;
@@ -189,6 +194,7 @@ TEST_F(SerialPortTest, PiecesAreMtuMinusThree) {
 }
 
 TEST_F(SerialPortTest, FailedPieceReturnsTheBytesBeforeIt) {
+    QB_IN_PROCESS_ONLY("fault injection");
     const auto handle = openUartWithMtu(23);
     std::vector<uint8_t> buffer(100, 7);
     // Each piece is followed by a 1 ms sleep; the third piece is refused.
@@ -205,6 +211,7 @@ TEST_F(SerialPortTest, FailedPieceReturnsTheBytesBeforeIt) {
 }
 
 TEST_F(SerialPortTest, PauseBudgetIsSharedByEveryPieceOfOneCall) {
+    QB_IN_PROCESS_ONLY("the sleep hook");
     const auto handle = openUartWithMtu(23);
     std::vector<uint8_t> buffer(200, 1);
     // Drive the bridge's reports from the writer's own sleeps, so the sequence is exact: paused for
@@ -240,6 +247,7 @@ TEST_F(SerialPortTest, PauseBudgetIsSharedByEveryPieceOfOneCall) {
 }
 
 TEST_F(SerialPortTest, PauseThatEndsWithinTheBudgetLosesNothing) {
+    QB_IN_PROCESS_ONLY("the sleep hook");
     const auto handle = openUartWithMtu(23);
     std::vector<uint8_t> buffer(200, 1);
     std::size_t pieces = 0;
@@ -286,8 +294,7 @@ TEST_F(SerialPortTest, StatusReportsMovePauseAndFeedTheModemCallback) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.value));
-        bridge->sendCommandNotification(c.value);
-        settle();
+        notifyFromBridge(0xFFF3, c.value);
         EXPECT_EQ(transmitPaused().load(), c.pausedAfter);
         const auto calls = takeModemCalls();
         ASSERT_EQ(calls.size(), 1u);
@@ -296,6 +303,7 @@ TEST_F(SerialPortTest, StatusReportsMovePauseAndFeedTheModemCallback) {
 }
 
 TEST_F(SerialPortTest, SetSerialBaudSendsTheFrameAndReadsTheReply) {
+    QB_IN_PROCESS_ONLY("write records and fault injection");
     const auto handle = openUartWithMtu(247);
     const auto readsBefore = emu->callCount(Operation::CharacteristicReadValue);
     EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 1);
@@ -321,6 +329,7 @@ TEST_F(SerialPortTest, SetSerialBaudSendsTheFrameAndReadsTheReply) {
 }
 
 TEST_F(SerialPortTest, SetSerialModemSendsTwelveBytes) {
+    QB_IN_PROCESS_ONLY("write records and fault injection");
     const auto handle = openUartWithMtu(247);
     EXPECT_EQ(QB7720UartSetSerialModem(handle, 1, 1, 1), 1);
     const auto commands = writesTo(target, 0xFFF3);
