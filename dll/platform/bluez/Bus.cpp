@@ -29,7 +29,8 @@ std::shared_ptr<Bus> Bus::connect() {
     // The last owner may be a handler on the dispatcher thread, which cannot join itself: the bus is
     // then taken down from a thread of its own.
     std::shared_ptr<Bus> bus(new Bus(), [](Bus* b) {
-        if (std::this_thread::get_id() == b->dispatcher_.get_id()) {
+        const auto self = std::this_thread::get_id();
+        if (self == b->dispatcher_.get_id() || self == b->eventLoop_.get_id()) {
             std::thread([b] { delete b; }).detach();
         } else {
             delete b;
@@ -54,7 +55,13 @@ void Bus::start() {
         kChangedRule, [this](sdbus::Message& m) { onPropertiesChanged(m); }, sdbus::floating_slot);
     connection_->addMatch(
         kOwnerRule, [this](sdbus::Message& m) { onNameOwnerChanged(m); }, sdbus::floating_slot);
-    connection_->enterEventLoopAsync();
+    eventLoop_ = std::thread([this] {
+        try {
+            connection_->enterEventLoop();
+        } catch (const sdbus::Error&) {
+            // The bus went away: calls made from now on fail with mapped errors.
+        }
+    });
     try {
         loadTree();
     } catch (const platform::PlatformError&) {
@@ -64,6 +71,7 @@ void Bus::start() {
 
 Bus::~Bus() {
     if (connection_) connection_->leaveEventLoop();
+    if (eventLoop_.joinable()) eventLoop_.join();
     {
         std::lock_guard<std::mutex> lock(dispatchMutex_);
         stopping_ = true;

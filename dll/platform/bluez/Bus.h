@@ -104,6 +104,9 @@ class Bus : public std::enable_shared_from_this<Bus> {
     std::uint64_t delivered_ = 0;
     bool stopping_ = false;
     std::thread dispatcher_;
+    // Runs the connection's event loop; ours rather than the library's, so a lost bus ends the loop
+    // instead of the process.
+    std::thread eventLoop_;
 
     std::mutex subscriberMutex_;
     std::uint64_t lastSubscriber_ = 0;
