@@ -6,4 +6,4 @@ bash scripts/install-deps.sh
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_WERROR=ON
 cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300 --repeat until-pass:2
