@@ -44,6 +44,19 @@ BusBackend::~BusBackend() {
 }
 
 std::uint32_t BusBackend::writeCount(const std::string& address) {
+    // Writes without response travel through a socket and reach the daemon after the call that
+    // made them returned: wait until the count holds still.
+    auto last = countWrites(address);
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto now = countWrites(address);
+        if (now == last) return now;
+        last = now;
+    }
+    return last;
+}
+
+std::uint32_t BusBackend::countWrites(const std::string& address) {
     auto connection = sdbus::createSessionBusConnectionWithAddress(harness_->address());
     auto proxy = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
     std::uint32_t count = 0;
@@ -59,7 +72,7 @@ std::uint32_t BusBackend::writeCount(const std::string& address) {
 }
 
 void BusBackend::settle(const std::string& address) {
-    writeCount(address);
+    countWrites(address);
     // The backend dispatches on its own thread; a short pause lets it catch up with what the bus
     // already delivered. Used only to give an event that must not come a chance to come.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

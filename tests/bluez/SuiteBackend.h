@@ -26,13 +26,16 @@ class BusBackend {
     const std::shared_ptr<platform::Platform>& platform() const { return platform_; }
     bluez::test::BusHarness& harness() { return *harness_; }
 
-    // Writes the daemon's model of this device has received (any characteristic).
+    // Writes the daemon's model of this device has received (any characteristic), once no more
+    // are arriving.
     std::uint32_t writeCount(const std::string& address);
     // Returns once the daemon has answered a call made after everything asked so far, and the
     // backend has had a moment to dispatch what the daemon sent before that answer.
     void settle(const std::string& address);
 
   private:
+    std::uint32_t countWrites(const std::string& address);
+
     std::unique_ptr<bluez::test::BusHarness> harness_;
     std::shared_ptr<platform::Platform> platform_;
 };

@@ -175,18 +175,18 @@ emulator::DeviceConfig deviceWith(std::vector<emulator::ServiceSpec> services, c
 }
 
 emulator::CharacteristicSpec characteristic(std::uint16_t shortUuid, std::uint32_t properties, Bytes value) {
-    emulator::CharacteristicSpec spec;
-    spec.uuid = shortGuid(shortUuid);
-    spec.properties = properties;
-    spec.value = std::move(value);
-    return spec;
+    emulator::CharacteristicSpec def;
+    def.uuid = shortGuid(shortUuid);
+    def.properties = properties;
+    def.value = std::move(value);
+    return def;
 }
 
 emulator::CharacteristicSpec characteristic(const std::string& uuid, std::uint32_t properties) {
-    emulator::CharacteristicSpec spec;
-    spec.uuid = *platform::Guid::parse(uuid);
-    spec.properties = properties;
-    return spec;
+    emulator::CharacteristicSpec def;
+    def.uuid = *platform::Guid::parse(uuid);
+    def.properties = properties;
+    return def;
 }
 
 void QB7720_CALL Received::callback(void* context, const std::uint8_t* data, std::uint32_t length) {

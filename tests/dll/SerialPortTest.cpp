@@ -294,6 +294,8 @@ TEST_F(SerialPortTest, StatusReportsMovePauseAndFeedTheModemCallback) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.value));
+        // An acquired notification socket reads an empty value as nothing at all.
+        if (!bridge && c.value.empty()) continue;
         notifyFromBridge(0xFFF3, c.value);
         EXPECT_EQ(transmitPaused().load(), c.pausedAfter);
         const auto calls = takeModemCalls();
