@@ -81,16 +81,16 @@ VirtualDevice::VirtualDevice(DeviceConfig config, std::shared_ptr<Clock> clock)
     state_->rssi = config_.rssi;
     state_->configuredMtu = std::max<std::uint16_t>(23, config_.mtu);
     state_->mtu = state_->configuredMtu;
-    std::vector<ServiceSpec> specs;
-    if (config_.standardServices) specs = standardServices(config_.name);
-    specs.insert(specs.end(), config_.services.begin(), config_.services.end());
-    state_->database = assignHandles(specs);
+    std::vector<ServiceSpec> defs;
+    if (config_.standardServices) defs = standardServices(config_.name);
+    defs.insert(defs.end(), config_.services.begin(), config_.services.end());
+    state_->database = assignHandles(defs);
     // Values follow the handles they were assigned.
     std::size_t s = 0;
-    for (const auto& spec : specs) {
+    for (const auto& def : defs) {
         const auto& service = state_->database[s++];
-        for (std::size_t c = 0; c < spec.characteristics.size(); ++c) {
-            Bytes value = spec.characteristics[c].value;
+        for (std::size_t c = 0; c < def.characteristics.size(); ++c) {
+            Bytes value = def.characteristics[c].value;
             if (value.size() > kMaxAttributeValue) value.resize(kMaxAttributeValue);
             state_->values[service.characteristics[c].valueHandle] = std::move(value);
         }

@@ -36,12 +36,12 @@ std::vector<ServiceEntry> assignHandles(const std::vector<ServiceSpec>& services
         if (next > 0xFFFF) throw std::length_error("GATT database has more than 65535 attributes");
         return static_cast<std::uint16_t>(next++);
     };
-    for (const auto& spec : services) {
+    for (const auto& def : services) {
         ServiceEntry service;
-        service.uuid = spec.uuid;
-        service.access = spec.access;
+        service.uuid = def.uuid;
+        service.access = def.access;
         service.startHandle = take();
-        for (const auto& c : spec.characteristics) {
+        for (const auto& c : def.characteristics) {
             CharacteristicEntry entry;
             entry.uuid = c.uuid;
             entry.properties = c.properties;
