@@ -56,6 +56,8 @@ Widget::Widget(QWidget* parent) : QWidget(parent), ui(new Ui::Widget), desktop(Q
 
     setModeBtMenu();
     disableModemSignal();
+    // The receive box only grows; an undo history of every insertion would cost memory and time.
+    ui->plainTextEdit_recv->setUndoRedoEnabled(false);
 
     aboutDialog = new aboutSoft();
     settingDialog = new blesetting();

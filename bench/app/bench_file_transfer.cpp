@@ -75,6 +75,7 @@ int main(int argc, char* argv[]) {
     std::printf("modelled air rate    %10.0f B/s (baseline)\n", air);
     std::printf("file transfer        %10.0f B/s  ratio %.3f\n", rate, rate / air);
     std::printf("window counted       %10lld bytes\n", static_cast<long long>(w.sentBytes()));
-    std::printf("longest stall        %10.1f ms\n", stalls.worstMs());
+    std::printf("longest stall        %10.1f ms (GUI thread on CPU %.1f ms of it)\n", stalls.worstMs(),
+                stalls.worstCpuMs());
     return w.sentBytes() == static_cast<qint64>(bytes) ? 0 : 2;
 }

@@ -66,7 +66,8 @@ int main(int argc, char* argv[]) {
                 static_cast<long long>(counted), shown, offered > 0 ? shown / offered : 0.0);
     std::printf("receive box          %12lld chars (expected %lld)\n", static_cast<long long>(shownChars),
                 static_cast<long long>(expectedChars));
-    std::printf("longest stall        %12.1f ms\n", worst);
+    std::printf("longest stall        %12.1f ms (GUI thread on CPU %.1f ms of it)\n", worst,
+                stalls.worstCpuMs());
     const bool ok =
         static_cast<std::uint64_t>(counted) == notified && shownChars == expectedChars && worst <= 100.0;
     std::printf("%s\n", ok ? "KEPT UP" : "FELL BEHIND");
