@@ -7,6 +7,7 @@
 #include <QTextBlock>
 #include <QTextCodec>
 #include <QTextCursor>
+#include <climits>
 #include <cstring>
 
 #include "dialogprompt.h"
@@ -96,6 +97,8 @@ void Widget::notification_cb(const uuid_t* uuid, const unsigned char* data, unsi
 }
 
 void Widget::enqueueNotification(bool modem, const unsigned char* payload, unsigned long length) {
+    // No notification comes near this; a wild length must not wrap the count.
+    if (length > static_cast<unsigned long>(INT_MAX)) return;
     QByteArray bytes(reinterpret_cast<const char*>(payload), static_cast<int>(length));
     bool post = false;
     {

@@ -36,6 +36,7 @@ class WindowLocalTest : public QObject {
     void strToHexCases();
     void sendBoxHexHelpers();
     void ratesAndCounters();
+    void fileProgressAndPacing();
     void serialReportAndChunkSize();
     void refusalsWithoutConnection();
     void exitQuestion();
@@ -392,6 +393,20 @@ void WindowLocalTest::ratesAndCounters() {
     for (int i = 0; i < 3; ++i) w->changeSendInfoSlot(1 << 30, 100);
     QCOMPARE(w->sentBytes(), qint64(3) << 30);
     QCOMPARE(form()->label_sendCounts->text(), QStringLiteral("发送 : 3221225472"));
+}
+
+void WindowLocalTest::fileProgressAndPacing() {
+    QCOMPARE(sendFileThread::percentOf(20, 50), 40);
+    QCOMPARE(sendFileThread::percentOf(50, 50), 100);
+    QCOMPARE(sendFileThread::percentOf(0, 0), 100);  // an empty file is complete
+    // Past 2 GiB and 4 GiB the share stays right.
+    QCOMPARE(sendFileThread::percentOf(qint64(3) << 30, qint64(4) << 30), 75);
+    QCOMPARE(sendFileThread::percentOf(qint64(5) << 30, qint64(10) << 30), 50);
+    QCOMPARE(sendFileThread::ackThreshold(0), 260);
+    QCOMPARE(sendFileThread::ackThreshold(9600), 260);
+    QCOMPARE(sendFileThread::ackThreshold(26000), 260);
+    QCOMPARE(sendFileThread::ackThreshold(115200), 1152);
+    QCOMPARE(sendFileThread::ackThreshold(1000000), 10000);
 }
 
 void WindowLocalTest::serialReportAndChunkSize() {
