@@ -1,43 +1,21 @@
 #include <thread>
 
 #include "qb7720/platform/Backends.h"
+#include "qb7720/platform/WatcherEvents.h"
 
 namespace qb::platform {
 namespace {
 
-class NullDeviceWatcher final : public DeviceWatcher {
+class NullDeviceWatcher final : public DeviceWatcherEvents {
   public:
-    EventToken addAdded(AddedHandler h) override { return added_.add(std::move(h)); }
-    void removeAdded(EventToken t) override { added_.remove(t); }
-    EventToken addUpdated(UpdatedHandler h) override { return updated_.add(std::move(h)); }
-    void removeUpdated(EventToken t) override { updated_.remove(t); }
-    EventToken addRemoved(RemovedHandler h) override { return removed_.add(std::move(h)); }
-    void removeRemoved(EventToken t) override { removed_.remove(t); }
-    EventToken addEnumerationCompleted(SimpleHandler h) override { return completed_.add(std::move(h)); }
-    void removeEnumerationCompleted(EventToken t) override { completed_.remove(t); }
-    EventToken addStopped(SimpleHandler h) override { return stopped_.add(std::move(h)); }
-    void removeStopped(EventToken t) override { stopped_.remove(t); }
     void start() override {}
     void stop() override {}
-
-  private:
-    EventSource<DeviceWatcher&, std::shared_ptr<DeviceInformation>> added_;
-    EventSource<DeviceWatcher&, const DeviceInformationUpdate&> updated_, removed_;
-    EventSource<DeviceWatcher&> completed_, stopped_;
 };
 
-class NullAdvertisementWatcher final : public BluetoothLEAdvertisementWatcher {
+class NullAdvertisementWatcher final : public AdvertisementWatcherEvents {
   public:
-    EventToken addReceived(ReceivedHandler h) override { return received_.add(std::move(h)); }
-    void removeReceived(EventToken t) override { received_.remove(t); }
-    EventToken addStopped(StoppedHandler h) override { return stopped_.add(std::move(h)); }
-    void removeStopped(EventToken t) override { stopped_.remove(t); }
     void start() override {}
     void stop() override {}
-
-  private:
-    EventSource<BluetoothLEAdvertisementWatcher&, const BluetoothLEAdvertisementReceivedEventArgs&> received_;
-    EventSource<BluetoothLEAdvertisementWatcher&> stopped_;
 };
 
 class NullPlatform final : public Platform {

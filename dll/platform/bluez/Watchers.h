@@ -11,6 +11,7 @@
 #include "Context.h"
 #include "qb7720/platform/Advertisement.h"
 #include "qb7720/platform/Enumeration.h"
+#include "qb7720/platform/WatcherEvents.h"
 
 namespace qb::bluez {
 
@@ -27,30 +28,11 @@ class BluezDeviceInformation : public platform::DeviceInformation {
     std::string name_;
 };
 
-class BluezDeviceWatcher : public platform::DeviceWatcher,
+class BluezDeviceWatcher : public platform::DeviceWatcherEvents,
                            public std::enable_shared_from_this<BluezDeviceWatcher> {
   public:
     explicit BluezDeviceWatcher(std::shared_ptr<Context> context) : context_(std::move(context)) {}
     ~BluezDeviceWatcher() override;
-
-    platform::EventToken addAdded(AddedHandler handler) override { return added_.add(std::move(handler)); }
-    void removeAdded(platform::EventToken token) override { added_.remove(token); }
-    platform::EventToken addUpdated(UpdatedHandler handler) override {
-        return updated_.add(std::move(handler));
-    }
-    void removeUpdated(platform::EventToken token) override { updated_.remove(token); }
-    platform::EventToken addRemoved(RemovedHandler handler) override {
-        return removed_.add(std::move(handler));
-    }
-    void removeRemoved(platform::EventToken token) override { removed_.remove(token); }
-    platform::EventToken addEnumerationCompleted(SimpleHandler handler) override {
-        return completed_.add(std::move(handler));
-    }
-    void removeEnumerationCompleted(platform::EventToken token) override { completed_.remove(token); }
-    platform::EventToken addStopped(SimpleHandler handler) override {
-        return stopped_.add(std::move(handler));
-    }
-    void removeStopped(platform::EventToken token) override { stopped_.remove(token); }
 
     void start() override;
     void stop() override;
@@ -61,11 +43,6 @@ class BluezDeviceWatcher : public platform::DeviceWatcher,
     void enumerate();
 
     std::shared_ptr<Context> context_;
-    platform::EventSource<platform::DeviceWatcher&, std::shared_ptr<platform::DeviceInformation>> added_;
-    platform::EventSource<platform::DeviceWatcher&, const platform::DeviceInformationUpdate&> updated_;
-    platform::EventSource<platform::DeviceWatcher&, const platform::DeviceInformationUpdate&> removed_;
-    platform::EventSource<platform::DeviceWatcher&> completed_;
-    platform::EventSource<platform::DeviceWatcher&> stopped_;
 
     std::mutex mutex_;
     bool running_ = false;
@@ -74,20 +51,11 @@ class BluezDeviceWatcher : public platform::DeviceWatcher,
     std::map<std::string, std::string> known_;  // path -> id, of the devices reported as added
 };
 
-class BluezAdvertisementWatcher : public platform::BluetoothLEAdvertisementWatcher,
+class BluezAdvertisementWatcher : public platform::AdvertisementWatcherEvents,
                                   public std::enable_shared_from_this<BluezAdvertisementWatcher> {
   public:
     explicit BluezAdvertisementWatcher(std::shared_ptr<Context> context) : context_(std::move(context)) {}
     ~BluezAdvertisementWatcher() override;
-
-    platform::EventToken addReceived(ReceivedHandler handler) override {
-        return received_.add(std::move(handler));
-    }
-    void removeReceived(platform::EventToken token) override { received_.remove(token); }
-    platform::EventToken addStopped(StoppedHandler handler) override {
-        return stopped_.add(std::move(handler));
-    }
-    void removeStopped(platform::EventToken token) override { stopped_.remove(token); }
 
     void start() override;
     void stop() override;
@@ -96,10 +64,6 @@ class BluezAdvertisementWatcher : public platform::BluetoothLEAdvertisementWatch
     void onTreeEvent(const TreeEvent& event);
 
     std::shared_ptr<Context> context_;
-    platform::EventSource<platform::BluetoothLEAdvertisementWatcher&,
-                          const platform::BluetoothLEAdvertisementReceivedEventArgs&>
-        received_;
-    platform::EventSource<platform::BluetoothLEAdvertisementWatcher&> stopped_;
     std::mutex mutex_;
     bool running_ = false;
     std::string adapter_;

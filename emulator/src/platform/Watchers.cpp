@@ -74,40 +74,12 @@ EmuDeviceWatcher::~EmuDeviceWatcher() {
     unlisten();
 }
 
-#define QB_HANDLERS(Name, member)                                             \
-    platform::EventToken EmuDeviceWatcher::add##Name(Name##Handler handler) { \
-        emulator_->internals().enter(Operation::DeviceWatcherAddHandler);     \
-        return member.add(std::move(handler));                                \
-    }                                                                         \
-    void EmuDeviceWatcher::remove##Name(platform::EventToken token) {         \
-        emulator_->internals().enter(Operation::DeviceWatcherRemoveHandler);  \
-        member.remove(token);                                                 \
-    }
-
-using AddedHandler = platform::DeviceWatcher::AddedHandler;
-QB_HANDLERS(Added, added_)
-QB_HANDLERS(Updated, updated_)
-QB_HANDLERS(Removed, removed_)
-#undef QB_HANDLERS
-
-platform::EventToken EmuDeviceWatcher::addEnumerationCompleted(SimpleHandler handler) {
+void EmuDeviceWatcher::beforeAddHandler() {
     emulator_->internals().enter(Operation::DeviceWatcherAddHandler);
-    return completed_.add(std::move(handler));
 }
 
-void EmuDeviceWatcher::removeEnumerationCompleted(platform::EventToken token) {
+void EmuDeviceWatcher::beforeRemoveHandler() {
     emulator_->internals().enter(Operation::DeviceWatcherRemoveHandler);
-    completed_.remove(token);
-}
-
-platform::EventToken EmuDeviceWatcher::addStopped(SimpleHandler handler) {
-    emulator_->internals().enter(Operation::DeviceWatcherAddHandler);
-    return stopped_.add(std::move(handler));
-}
-
-void EmuDeviceWatcher::removeStopped(platform::EventToken token) {
-    emulator_->internals().enter(Operation::DeviceWatcherRemoveHandler);
-    stopped_.remove(token);
 }
 
 void EmuDeviceWatcher::post(std::function<void(EmuDeviceWatcher&)> task) {
@@ -228,24 +200,12 @@ EmuAdvertisementWatcher::~EmuAdvertisementWatcher() {
     if (unlisten()) emulator_->world()->setScanning(false);
 }
 
-platform::EventToken EmuAdvertisementWatcher::addReceived(ReceivedHandler handler) {
+void EmuAdvertisementWatcher::beforeAddHandler() {
     emulator_->internals().enter(Operation::AdvertisementWatcherAddHandler);
-    return received_.add(std::move(handler));
 }
 
-void EmuAdvertisementWatcher::removeReceived(platform::EventToken token) {
+void EmuAdvertisementWatcher::beforeRemoveHandler() {
     emulator_->internals().enter(Operation::AdvertisementWatcherRemoveHandler);
-    received_.remove(token);
-}
-
-platform::EventToken EmuAdvertisementWatcher::addStopped(StoppedHandler handler) {
-    emulator_->internals().enter(Operation::AdvertisementWatcherAddHandler);
-    return stopped_.add(std::move(handler));
-}
-
-void EmuAdvertisementWatcher::removeStopped(platform::EventToken token) {
-    emulator_->internals().enter(Operation::AdvertisementWatcherRemoveHandler);
-    stopped_.remove(token);
 }
 
 void EmuAdvertisementWatcher::start() {

@@ -7,6 +7,7 @@
 #include "Core.h"
 #include "qb7720/platform/Advertisement.h"
 #include "qb7720/platform/Enumeration.h"
+#include "qb7720/platform/WatcherEvents.h"
 
 namespace qb::emulator::detail {
 
@@ -27,22 +28,12 @@ class EmuDeviceInformation : public platform::DeviceInformation {
     std::string name_;
 };
 
-class EmuDeviceWatcher : public platform::DeviceWatcher,
+class EmuDeviceWatcher : public platform::DeviceWatcherEvents,
                          public std::enable_shared_from_this<EmuDeviceWatcher> {
   public:
     explicit EmuDeviceWatcher(std::shared_ptr<Emulator> emulator);
     ~EmuDeviceWatcher() override;
 
-    platform::EventToken addAdded(AddedHandler handler) override;
-    void removeAdded(platform::EventToken token) override;
-    platform::EventToken addUpdated(UpdatedHandler handler) override;
-    void removeUpdated(platform::EventToken token) override;
-    platform::EventToken addRemoved(RemovedHandler handler) override;
-    void removeRemoved(platform::EventToken token) override;
-    platform::EventToken addEnumerationCompleted(SimpleHandler handler) override;
-    void removeEnumerationCompleted(platform::EventToken token) override;
-    platform::EventToken addStopped(SimpleHandler handler) override;
-    void removeStopped(platform::EventToken token) override;
     void start() override;
     void stop() override;
 
@@ -51,16 +42,15 @@ class EmuDeviceWatcher : public platform::DeviceWatcher,
     void deviceRemoved(const std::shared_ptr<VirtualDevice>& device);
     void deviceUpdated(const std::shared_ptr<VirtualDevice>& device);
 
+  protected:
+    void beforeAddHandler() override;
+    void beforeRemoveHandler() override;
+
   private:
     void post(std::function<void(EmuDeviceWatcher&)> task);
     void unlisten();
 
     std::shared_ptr<Emulator> emulator_;
-    platform::EventSource<platform::DeviceWatcher&, std::shared_ptr<platform::DeviceInformation>> added_;
-    platform::EventSource<platform::DeviceWatcher&, const platform::DeviceInformationUpdate&> updated_;
-    platform::EventSource<platform::DeviceWatcher&, const platform::DeviceInformationUpdate&> removed_;
-    platform::EventSource<platform::DeviceWatcher&> completed_;
-    platform::EventSource<platform::DeviceWatcher&> stopped_;
     std::mutex mutex_;
     bool started_ = false;
     std::uint64_t listenerToken_ = 0;
@@ -68,29 +58,25 @@ class EmuDeviceWatcher : public platform::DeviceWatcher,
     std::set<std::uint64_t> reported_;  // addresses an Added went out for
 };
 
-class EmuAdvertisementWatcher : public platform::BluetoothLEAdvertisementWatcher,
+class EmuAdvertisementWatcher : public platform::AdvertisementWatcherEvents,
                                 public std::enable_shared_from_this<EmuAdvertisementWatcher> {
   public:
     explicit EmuAdvertisementWatcher(std::shared_ptr<Emulator> emulator);
     ~EmuAdvertisementWatcher() override;
 
-    platform::EventToken addReceived(ReceivedHandler handler) override;
-    void removeReceived(platform::EventToken token) override;
-    platform::EventToken addStopped(StoppedHandler handler) override;
-    void removeStopped(platform::EventToken token) override;
     void start() override;
     void stop() override;
 
     void advertisement(const platform::BluetoothLEAdvertisementReceivedEventArgs& args);
 
+  protected:
+    void beforeAddHandler() override;
+    void beforeRemoveHandler() override;
+
   private:
     bool unlisten();
 
     std::shared_ptr<Emulator> emulator_;
-    platform::EventSource<platform::BluetoothLEAdvertisementWatcher&,
-                          const platform::BluetoothLEAdvertisementReceivedEventArgs&>
-        received_;
-    platform::EventSource<platform::BluetoothLEAdvertisementWatcher&> stopped_;
     std::mutex mutex_;
     bool started_ = false;
     std::uint64_t listenerToken_ = 0;
