@@ -34,6 +34,7 @@ class BusBackend {
     void settle(const std::string& address);
 
   private:
+    void start(const std::string& config, const std::vector<std::uint64_t>& heard);
     std::uint32_t countWrites(const std::string& address);
 
     std::unique_ptr<bluez::test::BusHarness> harness_;

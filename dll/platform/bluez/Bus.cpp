@@ -144,6 +144,11 @@ void Bus::call(const std::string& path, const std::string& iface, const std::str
     if (!pending->ok) throw toPlatformError(pending->errorName, pending->errorMessage);
 }
 
+std::mutex& variantReadMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 void Bus::loadTree() {
     call("/", kObjectManagerIface, "GetManagedObjects", {}, [this](sdbus::MethodReply& reply) {
         ManagedObjects objects;

@@ -113,16 +113,24 @@ class Bus : public std::enable_shared_from_this<Bus> {
     std::map<std::uint64_t, std::shared_ptr<Subscriber>> subscribers_;
 };
 
+// Reading a variant moves a read position in the message that all its copies share, so two threads
+// reading copies of one stored value at once corrupt each other's read; every read takes this lock.
+std::mutex& variantReadMutex();
+
 // Typed read of a property variant; nothing when absent or of another type.
 template <typename T>
 std::optional<T> variantAs(const std::optional<sdbus::Variant>& v) {
-    if (!v || !v->containsValueOfType<T>()) return std::nullopt;
+    if (!v) return std::nullopt;
+    std::lock_guard<std::mutex> lock(variantReadMutex());
+    if (!v->containsValueOfType<T>()) return std::nullopt;
     return v->get<T>();
 }
 template <typename T>
 std::optional<T> propAs(const Properties& props, const std::string& name) {
     auto it = props.find(name);
-    if (it == props.end() || !it->second.containsValueOfType<T>()) return std::nullopt;
+    if (it == props.end()) return std::nullopt;
+    std::lock_guard<std::mutex> lock(variantReadMutex());
+    if (!it->second.containsValueOfType<T>()) return std::nullopt;
     return it->second.get<T>();
 }
 

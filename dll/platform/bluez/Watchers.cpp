@@ -142,6 +142,7 @@ std::vector<platform::BluetoothLEManufacturerData> manufacturerSections(const Pr
     auto it = device.find("ManufacturerData");
     if (it == device.end()) return sections;
     std::map<std::uint16_t, sdbus::Variant> data;
+    std::lock_guard<std::mutex> lock(variantReadMutex());
     try {
         data = it->second.get<std::map<std::uint16_t, sdbus::Variant>>();
     } catch (const sdbus::Error&) {
