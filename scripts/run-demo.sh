@@ -2,7 +2,9 @@
 # Installs what is needed (Debian 12), builds the terminal and starts it against three emulated
 # loopback bridges. Without a display it runs on a virtual one.
 #
-#   bash scripts/run-demo.sh                 the terminal
+#   bash scripts/run-demo.sh                 the terminal, on the in-process emulator
+#   bash scripts/run-demo.sh --bus           the terminal through the BlueZ backend, against the emulator
+#                                            daemon on a private D-Bus bus
 #   bash scripts/run-demo.sh --screenshots   renders docs/screenshots/main-window.png and file-transfer.png
 #
 # QB7720_EMULATOR may be set to another emulator configuration (see README, "Configuring the emulator").
@@ -29,9 +31,19 @@ if [ "${1:-}" = "--screenshots" ]; then
   exit
 fi
 
-cmake --build "$build" --target tavrionapp -j"$(nproc)"
-export QB7720_EMULATOR=${QB7720_EMULATOR:-"bridges=3 peer=loopback link=le-1m"}
+config=${QB7720_EMULATOR:-"bridges=3 peer=loopback link=le-1m"}
 # The connection record file is kept relative to the working directory.
 mkdir -p "$build/demo"
+if [ "${1:-}" = "--bus" ]; then
+  shift
+  cmake --build "$build" --target tavrionapp qb7720-emulator -j"$(nproc)"
+  cd "$build/demo"
+  unset QB7720_EMULATOR
+  QB7720_EMULATOR_DAEMON="$build/bin/qb7720-emulator" \
+    run "$root/emulator/daemon/qb7720-on-bus.sh" "$config" -- "$build/bin/tavrionapp" "$@"
+  exit
+fi
+cmake --build "$build" --target tavrionapp -j"$(nproc)"
+export QB7720_EMULATOR=$config
 cd "$build/demo"
 run "$build/bin/tavrionapp" "$@"
