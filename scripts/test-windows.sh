@@ -75,7 +75,7 @@ done
 
 # The C example against an emulated loopback bridge, through the DLL's own backend choice.
 if [ -f "$bin/bridge_echo.exe" ]; then
-  run bridge_echo 120 env QB7720_EMULATOR="bridges=1 peer=loopback time=fast" wine "$bin/bridge_echo.exe" QB7720 \
+  run bridge_echo 120 env QB7720_EMULATOR="bridges=1 peer=loopback time=real" wine "$bin/bridge_echo.exe" QB7720 \
     "Hello, bridge!"
   grep -q "received 14 bytes: Hello, bridge!" "$build/bridge_echo.log" || fail "bridge_echo did not echo the text"
 else
