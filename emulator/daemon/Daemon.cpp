@@ -93,67 +93,6 @@ Daemon::~Daemon() {
     if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-void Daemon::addControl() {
-    const char* const iface = "org.qb7720.EmulatorControl1";
-    auto find = [this](const std::string& text) {
-        for (const auto& d : world().devices()) {
-            if (emulator::World::addressText(d->address()) == text) return d;
-        }
-        fail("org.qb7720.Error.UnknownDevice", "no device " + text);
-    };
-    control_ = sdbus::createObject(*connection_, "/org/qb7720/emulator");
-    control_->registerMethod("DropLink")
-        .onInterface(iface)
-        .withInputParamNames("address")
-        .implementedAs([this, find](const std::string& address) {
-            log("control: drop link of %s", address.c_str());
-            find(address)->dropLink();
-        });
-    control_->registerMethod("SetInRange")
-        .onInterface(iface)
-        .withInputParamNames("address", "inRange")
-        .implementedAs([this, find](const std::string& address, bool inRange) {
-            log("control: %s %s range", address.c_str(), inRange ? "in" : "out of");
-            find(address)->setInRange(inRange);
-        });
-    control_->registerMethod("Notify")
-        .onInterface(iface)
-        .withInputParamNames("address", "valueHandle", "value")
-        .withOutputParamNames("sent")
-        .implementedAs(
-            [find](const std::string& address, std::uint16_t handle, const std::vector<std::uint8_t>& value) {
-                return find(address)->notify(handle, value);
-            });
-    // For benchmarks: a burst of notifications from the model, and the count of writes it received.
-    control_->registerMethod("NotifyBurst")
-        .onInterface(iface)
-        .withInputParamNames("address", "valueHandle", "count", "size")
-        .withOutputParamNames("sent")
-        .implementedAs([find](const std::string& address, std::uint16_t handle, std::uint32_t count,
-                              std::uint16_t size) {
-            auto device = find(address);
-            std::uint32_t sent = 0;
-            emulator::Bytes value(size);
-            for (std::uint32_t i = 0; i < count; ++i) {
-                value[0] = static_cast<std::uint8_t>(i);
-                if (device->notify(handle, value)) ++sent;
-            }
-            return sent;
-        });
-    control_->registerMethod("WriteCount")
-        .onInterface(iface)
-        .withInputParamNames("address")
-        .withOutputParamNames("count")
-        .implementedAs([find](const std::string& address) {
-            return static_cast<std::uint32_t>(find(address)->writes().size());
-        });
-    control_->registerMethod("ClearWrites")
-        .onInterface(iface)
-        .withInputParamNames("address")
-        .implementedAs([find](const std::string& address) { find(address)->clearWrites(); });
-    control_->finishRegistration();
-}
-
 void Daemon::log(const char* format, ...) {
     if (!options_.verbose) return;
     char line[512];

@@ -33,7 +33,8 @@ struct DaemonOptions {
     std::string busAddress;  // empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS honoured)
     bool verbose = false;
     // Also serve /org/qb7720/emulator (org.qb7720.EmulatorControl1) so tests can act on the radio
-    // world: drop links, move devices out of range.
+    // world: add and remove bridges, drop links, move devices out of range, fail writes, and look
+    // inside the bridges (Control.cpp).
     bool control = false;
 };
 
@@ -78,6 +79,12 @@ class Daemon {
     // Drops devices nobody has heard for a while (as temporary devices are).
     void expireDevices();
 
+    // Writes to this device that are to fail (set through the control object). While any remain,
+    // AcquireWrite is refused, so every write takes WriteValue, which fails with "Write not
+    // permitted" and uses one up.
+    bool writeFaultPending(std::uint64_t address) const;
+    bool takeWriteFault(std::uint64_t address);
+
   private:
     void runQueued();
     void rebuildDirty();
@@ -92,6 +99,7 @@ class Daemon {
     std::map<std::uint64_t, std::unique_ptr<DeviceNode>> devices_;
     std::set<Node*> dirty_;
     std::map<int, std::pair<short, std::function<void(short)>>> watched_;
+    std::map<std::uint64_t, std::uint32_t> writeFaults_;  // daemon thread only
 
     std::mutex queueMutex_;
     std::deque<std::function<void()>> queue_;

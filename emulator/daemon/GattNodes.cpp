@@ -211,6 +211,10 @@ void CharNode::writeValue(const std::vector<std::uint8_t>& value,
     if (io.offset != 0) fail("org.bluez.Error.InvalidArguments", "Invalid arguments in method call");
     if (command && value.size() + 3 > device_.model().mtu())
         fail("org.bluez.Error.Failed", "Failed to initiate write");
+    if (daemon_.takeWriteFault(device_.address())) {
+        daemon_.log("WriteValue %s: failed as the control object asked", path().c_str());
+        failAtt(AttStatus::WriteNotPermitted);
+    }
     const auto status = device_.model().write(entry_.valueHandle, value, !command);
     daemon_.log("WriteValue %s: %zu bytes (%s): %s", path().c_str(), value.size(), type.c_str(),
                 emulator::attStatusName(status));
@@ -223,6 +227,8 @@ std::tuple<sdbus::UnixFd, std::uint16_t> CharNode::acquireWrite() {
         fail("org.bluez.Error.NotSupported", "Operation is not supported");
     requireConnected();
     if (writeFd_ >= 0) fail("org.bluez.Error.NotPermitted", "Write acquired");
+    // Failing writes must reach WriteValue, where they can fail.
+    if (daemon_.writeFaultPending(device_.address())) fail("org.bluez.Error.NotPermitted", "Write acquired");
     auto [ours, theirs] = seqpacketPair();
     writeFd_ = ours;
     daemon_.watch(ours, POLLIN, [this](short events) { onWriteSocket(events); });

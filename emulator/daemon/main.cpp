@@ -21,7 +21,7 @@ void usage(FILE* out) {
         "usage: qb7720-emulator [-v] [--control] [--bus ADDRESS] [CONFIG...]\n"
         "Serves emulated bridges as org.bluez (an adapter hci0 and its devices).\n"
         "  -v, --verbose    log every request and event to standard error\n"
-        "  --control        also serve /org/qb7720/emulator for tests (drop links, range, notify)\n"
+        "  --control        also serve /org/qb7720/emulator for tests (add bridges, drop links, faults)\n"
         "  --bus ADDRESS    the bus to serve on (default: the system bus, DBUS_SYSTEM_BUS_ADDRESS)\n"
         "  CONFIG           the configuration text of QB7720_EMULATOR, e.g. \"bridges=3 peer=loopback\"\n"
         "                   (default: the value of QB7720_EMULATOR, else one loopback bridge)\n",

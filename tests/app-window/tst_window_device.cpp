@@ -9,12 +9,12 @@
 #include <random>
 
 #include "blesetting.h"
-#include "qb7720/emulator/Emulator.h"
+#include "TestRadio.h"
 #include "windowtest.h"
 
 using qb::emulator::BridgeConfig;
-using qb::emulator::Operation;
 using qb::emulator::VirtualBridge;
+using qb::test::TestBridge;
 using qb::emulator::WriteRecord;
 
 namespace {
@@ -60,24 +60,23 @@ class WindowDeviceTest : public QObject {
     void linkDroppedResetsWindow();
 
   private:
-    std::shared_ptr<VirtualBridge> addBridge(BridgeConfig config = {});
-    void connectTo(const std::shared_ptr<VirtualBridge>& bridge);
+    std::shared_ptr<TestBridge> addBridge(BridgeConfig config = {});
+    void connectTo(const std::shared_ptr<TestBridge>& bridge);
     // Data writes to the transmit characteristic, in order.
-    QList<WriteRecord> dataWrites(const std::shared_ptr<VirtualBridge>& bridge) const;
+    QList<WriteRecord> dataWrites(const std::shared_ptr<TestBridge>& bridge) const;
     QString writeFile(const char* name, const QByteArray& content);
 
-    std::shared_ptr<qb::emulator::Emulator> emu;
+    std::unique_ptr<qb::test::TestRadio> radio;
     QTemporaryDir dir;
     Widget* w = nullptr;
     BoxRecorder* boxes = nullptr;
-    std::shared_ptr<VirtualBridge> bridge;
+    std::shared_ptr<TestBridge> bridge;
 };
 
 void WindowDeviceTest::initTestCase() {
     QVERIFY(dir.isValid());
     QDir::setCurrent(dir.path());
-    emu = qb::emulator::Emulator::create();
-    emu->install();
+    radio = qb::test::TestRadio::create();
 }
 
 void WindowDeviceTest::init() {
@@ -97,18 +96,18 @@ void WindowDeviceTest::cleanup() {
     w = nullptr;
     delete boxes;
     boxes = nullptr;
-    emu->clearFaults();
-    if (bridge) emu->removeDevice(bridge->address());
+    radio->clearFaults();
+    if (bridge) radio->removeDevice(bridge->address());
     bridge.reset();
 }
 
-std::shared_ptr<VirtualBridge> WindowDeviceTest::addBridge(BridgeConfig config) {
-    bridge = emu->addBridge(std::move(config));
+std::shared_ptr<TestBridge> WindowDeviceTest::addBridge(BridgeConfig config) {
+    bridge = radio->addBridge(std::move(config));
     return bridge;
 }
 
-void WindowDeviceTest::connectTo(const std::shared_ptr<VirtualBridge>& b) {
-    const QString address = QString::fromStdString(qb::emulator::World::addressText(b->address())).toUpper();
+void WindowDeviceTest::connectTo(const std::shared_ptr<TestBridge>& b) {
+    const QString address = QString::fromStdString(b->addressText());
     QB7720HANDLE* handle = QB7720Ble_Connect(address.toLatin1().constData(), nullptr);
     QVERIFY(handle);
     gatt_stream_t* stream = nullptr;
@@ -121,7 +120,7 @@ void WindowDeviceTest::connectTo(const std::shared_ptr<VirtualBridge>& b) {
     QTRY_VERIFY(w->connectionHandle() == handle);
 }
 
-QList<WriteRecord> WindowDeviceTest::dataWrites(const std::shared_ptr<VirtualBridge>& b) const {
+QList<WriteRecord> WindowDeviceTest::dataWrites(const std::shared_ptr<TestBridge>& b) const {
     QList<WriteRecord> out;
     for (const WriteRecord& r : b->writes())
         if (r.valueHandle == VirtualBridge::kTransmitValueHandle) out.append(r);
@@ -139,11 +138,8 @@ QString WindowDeviceTest::writeFile(const char* name, const QByteArray& content)
 void WindowDeviceTest::connectionOpensBothNotifications() {
     auto b = addBridge();
     connectTo(b);
-    const auto* data = b->findCharacteristic(VirtualBridge::kReceiveUuid);
-    const auto* status = b->findCharacteristic(VirtualBridge::kCommandUuid);
-    QVERIFY(data && status);
-    QTRY_COMPARE(b->clientConfiguration(data->valueHandle), uint16_t(1));
-    QTRY_COMPARE(b->clientConfiguration(status->valueHandle), uint16_t(1));
+    QTRY_COMPARE(b->clientConfiguration(VirtualBridge::kReceiveUuid), uint16_t(1));
+    QTRY_COMPARE(b->clientConfiguration(VirtualBridge::kCommandUuid), uint16_t(1));
     QCOMPARE(form()->label_BleInfo->text(), QStringLiteral("QB7720-UART 115200,8,1,None"));
     QVERIFY(w->speedTimerForTest()->isActive());
     QVERIFY(form()->BoxRTS->isEnabled() && form()->BoxDTR->isEnabled());
@@ -160,15 +156,14 @@ void WindowDeviceTest::connectionOpensBothNotifications() {
 void WindowDeviceTest::connectionWithoutAddressOnlyClearsCounters() {
     auto b = addBridge();
     w->changeSendInfoSlot(10, 0);
-    const QString address = QString::fromStdString(qb::emulator::World::addressText(b->address())).toUpper();
+    const QString address = QString::fromStdString(b->addressText());
     QB7720HANDLE* handle = QB7720Ble_Connect(address.toLatin1().constData(), nullptr);
     QVERIFY(handle);
     w->getConnectInfo(handle, nullptr, QString(), QString());
     QCOMPARE(w->sentBytes(), qint64(0));
     QCOMPARE(form()->label_BleInfo->text(), QStringLiteral("当前无连接，请连接设备..."));
     QVERIFY(!w->speedTimerForTest()->isActive());
-    const auto* data = b->findCharacteristic(VirtualBridge::kReceiveUuid);
-    QCOMPARE(b->clientConfiguration(data->valueHandle), uint16_t(0));
+    QCOMPARE(b->clientConfiguration(VirtualBridge::kReceiveUuid), uint16_t(0));
 }
 
 void WindowDeviceTest::dialogClosingTheLinkReleasesIt() {
@@ -263,7 +258,7 @@ void WindowDeviceTest::messageLimit4096() {
 
 void WindowDeviceTest::noMtuNoSending() {
     auto b = addBridge();
-    const QString address = QString::fromStdString(qb::emulator::World::addressText(b->address())).toUpper();
+    const QString address = QString::fromStdString(b->addressText());
     QB7720HANDLE* handle = QB7720Ble_Connect(address.toLatin1().constData(), nullptr);
     QVERIFY(handle);
     w->getConnectInfo(handle, nullptr, address, QStringLiteral("QB7720-UART"));
@@ -303,6 +298,7 @@ void WindowDeviceTest::timedSendingPacesAndStops() {
     QCOMPARE(form()->BtSend->text(), QStringLiteral("发送"));
     QCOMPARE(form()->label_proStatus->text(), QStringLiteral("就绪"));
     QVERIFY(form()->sendTiming->isEnabled());
+    radio->settle();
     // At baud 0 a response is asked for every 260 bytes: every third 100-byte tick.
     const auto writes = dataWrites(b);
     for (int i = 0; i < writes.size(); ++i) {
@@ -340,7 +336,7 @@ void WindowDeviceTest::timedSendingFailure() {
     form()->plainTextEdit_send->setPlainText(QStringLiteral("tick"));
     form()->sendTiming->setChecked(true);
     form()->sendTimingUnit->setText(QStringLiteral("1"));
-    emu->injectError(Operation::CharacteristicWriteValue, qb::platform::hresult::kAttWriteNotPermitted, 1);
+    radio->failWrites(*b, 1);
     form()->BtSend->click();
     QTRY_COMPARE(boxes->texts(), QStringList({"传输出错", "请连接蓝牙设备!"}));
     QCOMPARE(boxes->boxes.first().icon, QMessageBox::Information);
@@ -439,7 +435,7 @@ void WindowDeviceTest::writeFailureEndsTransfer() {
     auto b = addBridge(config);
     connectTo(b);
     w->getSendFilePath(writeFile("fails.bin", randomBytes(5000, 3)));
-    emu->injectError(Operation::CharacteristicWriteValue, qb::platform::hresult::kAttWriteNotPermitted, 1);
+    radio->failWrites(*b, 1);
     form()->Bt_sendfile->click();
     QTRY_COMPARE(boxes->texts(), QStringList({"传输出错"}));
     QVERIFY(w->fileTransferIdle());
@@ -481,8 +477,7 @@ void WindowDeviceTest::modemInputsFromThePeer() {
     config.peer = qb::emulator::PeerKind::Scripted;
     auto b = addBridge(config);
     connectTo(b);
-    const auto* status = b->findCharacteristic(VirtualBridge::kCommandUuid);
-    QTRY_COMPARE(b->clientConfiguration(status->valueHandle), uint16_t(1));
+    QTRY_COMPARE(b->clientConfiguration(VirtualBridge::kCommandUuid), uint16_t(1));
     qb::emulator::ModemInputs all;
     all.dcd = all.ri = all.dsr = all.cts = true;
     b->setModemInputs(all);

@@ -39,6 +39,10 @@ BusBackend::BusBackend(const std::string& config, const std::vector<std::uint64_
 void BusBackend::start(const std::string& config, const std::vector<std::uint64_t>& heard) {
     harness_ = std::make_unique<bluez::test::BusHarness>(config);
     platform_ = bluez::createPlatform();
+    hear(heard);
+}
+
+void BusBackend::hear(const std::vector<std::uint64_t>& heard) {
     if (heard.empty()) return;
     auto watcher = platform_->createBluetoothLEAdvertisementWatcher();
     std::mutex mutex;

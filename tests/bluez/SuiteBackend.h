@@ -24,6 +24,8 @@ class BusBackend {
     ~BusBackend();
 
     const std::shared_ptr<platform::Platform>& platform() const { return platform_; }
+    // Scans until every address has advertised. Throws std::runtime_error.
+    void hear(const std::vector<std::uint64_t>& addresses);
     bluez::test::BusHarness& harness() { return *harness_; }
 
     // Writes the daemon's model of this device has received (any characteristic), once no more

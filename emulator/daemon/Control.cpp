@@ -1,0 +1,198 @@
+// /org/qb7720/emulator: what tests do to the in-process emulator's world, offered over the bus.
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "BridgeOptions.h"
+#include "Daemon.h"
+
+namespace qb::emud {
+namespace {
+
+constexpr const char* kControlIface = "org.qb7720.EmulatorControl1";
+
+std::shared_ptr<emulator::VirtualDevice> findDevice(emulator::World& world, const std::string& text) {
+    for (const auto& d : world.devices()) {
+        if (emulator::World::addressText(d->address()) == text) return d;
+    }
+    fail("org.qb7720.Error.UnknownDevice", "no device " + text);
+}
+
+std::shared_ptr<emulator::VirtualBridge> findBridge(emulator::World& world, const std::string& text) {
+    auto bridge = std::dynamic_pointer_cast<emulator::VirtualBridge>(findDevice(world, text));
+    if (!bridge) fail("org.qb7720.Error.UnknownDevice", text + " is not a bridge");
+    return bridge;
+}
+
+}  // namespace
+
+bool Daemon::writeFaultPending(std::uint64_t address) const {
+    const auto it = writeFaults_.find(address);
+    return it != writeFaults_.end() && it->second > 0;
+}
+
+bool Daemon::takeWriteFault(std::uint64_t address) {
+    if (!writeFaultPending(address)) return false;
+    if (--writeFaults_[address] == 0) writeFaults_.erase(address);
+    return true;
+}
+
+void Daemon::addControl() {
+    const char* const iface = kControlIface;
+    auto device = [this](const std::string& text) { return findDevice(world(), text); };
+    auto bridge = [this](const std::string& text) { return findBridge(world(), text); };
+    control_ = sdbus::createObject(*connection_, "/org/qb7720/emulator");
+    auto& o = *control_;
+
+    // The world.
+    o.registerMethod("AddBridge")
+        .onInterface(iface)
+        .withInputParamNames("options")
+        .withOutputParamNames("address")
+        .implementedAs([this](const BridgeOptions& options) {
+            auto added = world().addBridge(fromBridgeOptions(options));
+            const auto text = emulator::World::addressText(added->address());
+            log("control: bridge %s added", text.c_str());
+            return text;
+        });
+    o.registerMethod("RemoveDevice")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .implementedAs([this, device](const std::string& address) {
+            log("control: remove %s", address.c_str());
+            world().removeDevice(device(address)->address());
+        });
+    o.registerMethod("DropLink")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .implementedAs([this, device](const std::string& address) {
+            log("control: drop link of %s", address.c_str());
+            device(address)->dropLink();
+        });
+    o.registerMethod("SetInRange")
+        .onInterface(iface)
+        .withInputParamNames("address", "inRange")
+        .implementedAs([this, device](const std::string& address, bool inRange) {
+            log("control: %s %s range", address.c_str(), inRange ? "in" : "out of");
+            device(address)->setInRange(inRange);
+        });
+    o.registerMethod("SetRssi")
+        .onInterface(iface)
+        .withInputParamNames("address", "rssi")
+        .implementedAs([device](const std::string& address, std::int16_t rssi) { device(address)->setRssi(rssi); });
+    o.registerMethod("SetName")
+        .onInterface(iface)
+        .withInputParamNames("address", "name")
+        .implementedAs(
+            [device](const std::string& address, const std::string& name) { device(address)->setName(name); });
+    o.registerMethod("Connected")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .withOutputParamNames("connected")
+        .implementedAs([device](const std::string& address) { return device(address)->connected(); });
+
+    // Faults.
+    o.registerMethod("FailWrites")
+        .onInterface(iface)
+        .withInputParamNames("address", "count")
+        .implementedAs([this, device](const std::string& address, std::uint32_t count) {
+            log("control: the next %u write(s) to %s fail", count, address.c_str());
+            writeFaults_[device(address)->address()] += count;
+        });
+    o.registerMethod("ClearFaults").onInterface(iface).implementedAs([this] { writeFaults_.clear(); });
+
+    // Notifications.
+    o.registerMethod("Notify")
+        .onInterface(iface)
+        .withInputParamNames("address", "valueHandle", "value")
+        .withOutputParamNames("sent")
+        .implementedAs(
+            [device](const std::string& address, std::uint16_t handle, const std::vector<std::uint8_t>& value) {
+                return device(address)->notify(handle, value);
+            });
+    // For benchmarks: a burst of notifications from the model.
+    o.registerMethod("NotifyBurst")
+        .onInterface(iface)
+        .withInputParamNames("address", "valueHandle", "count", "size")
+        .withOutputParamNames("sent")
+        .implementedAs([device](const std::string& address, std::uint16_t handle, std::uint32_t count,
+                                std::uint16_t size) {
+            auto d = device(address);
+            std::uint32_t sent = 0;
+            emulator::Bytes value(size);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                value[0] = static_cast<std::uint8_t>(i);
+                if (d->notify(handle, value)) ++sent;
+            }
+            return sent;
+        });
+
+    // What the device saw.
+    o.registerMethod("WriteCount")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .withOutputParamNames("count")
+        .implementedAs([device](const std::string& address) {
+            return static_cast<std::uint32_t>(device(address)->writes().size());
+        });
+    o.registerMethod("Writes")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .withOutputParamNames("writes")
+        .implementedAs([device](const std::string& address) {
+            std::vector<sdbus::Struct<std::uint16_t, std::vector<std::uint8_t>, bool>> out;
+            for (const auto& w : device(address)->writes()) out.emplace_back(w.valueHandle, w.value, w.withResponse);
+            return out;
+        });
+    o.registerMethod("ClearWrites")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .implementedAs([device](const std::string& address) { device(address)->clearWrites(); });
+    o.registerMethod("ClientConfiguration")
+        .onInterface(iface)
+        .withInputParamNames("address", "uuid16")
+        .withOutputParamNames("value")
+        .implementedAs([device](const std::string& address, std::uint16_t uuid) {
+            auto d = device(address);
+            const auto* characteristic = d->findCharacteristic(uuid);
+            if (characteristic == nullptr) fail("org.qb7720.Error.UnknownCharacteristic", "no such characteristic");
+            return d->clientConfiguration(characteristic->valueHandle);
+        });
+
+    // The bridge's serial side.
+    o.registerMethod("LineSettings")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .withOutputParamNames("baud", "dataBits", "stopBits", "parity")
+        .implementedAs([bridge](const std::string& address) {
+            const auto line = bridge(address)->lineSettings();
+            return std::make_tuple(line.baud, line.dataBits, line.stopBits, line.parity);
+        });
+    o.registerMethod("ModemOutputs")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .withOutputParamNames("flowControl", "dtr", "rts")
+        .implementedAs([bridge](const std::string& address) {
+            const auto m = bridge(address)->modemOutputs();
+            return std::make_tuple(m.flowControl, m.dtr, m.rts);
+        });
+    o.registerMethod("SetModemInputs")
+        .onInterface(iface)
+        .withInputParamNames("address", "dcd", "ri", "dsr", "cts")
+        .implementedAs([bridge](const std::string& address, bool dcd, bool ri, bool dsr, bool cts) {
+            emulator::ModemInputs in;
+            in.dcd = dcd;
+            in.ri = ri;
+            in.dsr = dsr;
+            in.cts = cts;
+            bridge(address)->setModemInputs(in);
+        });
+    o.registerMethod("FrameCount")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .withOutputParamNames("count")
+        .implementedAs([bridge](const std::string& address) {
+            return static_cast<std::uint32_t>(bridge(address)->frames().size());
+        });
+    o.finishRegistration();
+}
+
+}  // namespace qb::emud

@@ -1,0 +1,159 @@
+#include "BusRadio.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "BridgeOptions.h"
+#include "qb7720/platform/Platform.h"
+
+namespace qb::test {
+namespace {
+
+constexpr const char* kControlIface = "org.qb7720.EmulatorControl1";
+
+std::string lowerText(std::uint64_t address) {
+    return emulator::World::addressText(address);
+}
+
+std::uint64_t parseAddress(const std::string& text) {
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c == ':') continue;
+        value = (value << 4) | static_cast<std::uint64_t>(std::stoul(std::string(1, c), nullptr, 16));
+    }
+    return value;
+}
+
+auto noArguments = [](sdbus::MethodCall&) {};
+auto noResults = [](sdbus::MethodReply&) {};
+
+class BusBridge : public TestBridge {
+  public:
+    BusBridge(BusRadio& radio, std::uint64_t address) : radio_(radio), address_(address), text_(lowerText(address)) {}
+
+    std::uint64_t address() const override { return address_; }
+
+    bool connected() override {
+        bool value = false;
+        radio_.control("Connected", withAddress(), [&](sdbus::MethodReply& r) { r >> value; });
+        return value;
+    }
+    std::vector<emulator::WriteRecord> writes() override {
+        std::vector<sdbus::Struct<std::uint16_t, std::vector<std::uint8_t>, bool>> raw;
+        radio_.control("Writes", withAddress(), [&](sdbus::MethodReply& r) { r >> raw; });
+        std::vector<emulator::WriteRecord> out;
+        for (const auto& w : raw) {
+            emulator::WriteRecord record;
+            record.valueHandle = w.get<0>();
+            record.value = w.get<1>();
+            record.withResponse = w.get<2>();
+            out.push_back(std::move(record));
+        }
+        return out;
+    }
+    std::uint16_t clientConfiguration(std::uint16_t uuid16) override {
+        std::uint16_t value = 0;
+        radio_.control("ClientConfiguration", [&](sdbus::MethodCall& m) { m << text_ << uuid16; },
+                       [&](sdbus::MethodReply& r) { r >> value; });
+        return value;
+    }
+    emulator::LineSettings lineSettings() override {
+        emulator::LineSettings line;
+        radio_.control("LineSettings", withAddress(), [&](sdbus::MethodReply& r) {
+            r >> line.baud >> line.dataBits >> line.stopBits >> line.parity;
+        });
+        return line;
+    }
+    emulator::ModemOutputs modemOutputs() override {
+        emulator::ModemOutputs m;
+        radio_.control("ModemOutputs", withAddress(),
+                       [&](sdbus::MethodReply& r) { r >> m.flowControl >> m.dtr >> m.rts; });
+        return m;
+    }
+    std::size_t frameCount() override {
+        std::uint32_t count = 0;
+        radio_.control("FrameCount", withAddress(), [&](sdbus::MethodReply& r) { r >> count; });
+        return count;
+    }
+    void setModemInputs(const emulator::ModemInputs& in) override {
+        radio_.control("SetModemInputs", [&](sdbus::MethodCall& m) { m << text_ << in.dcd << in.ri << in.dsr << in.cts; },
+                       noResults);
+    }
+    void setRssi(std::int16_t rssi) override {
+        radio_.control("SetRssi", [&](sdbus::MethodCall& m) { m << text_ << rssi; }, noResults);
+    }
+    void setInRange(bool inRange) override {
+        radio_.control("SetInRange", [&](sdbus::MethodCall& m) { m << text_ << inRange; }, noResults);
+    }
+    void dropLink() override { radio_.control("DropLink", withAddress(), noResults); }
+
+  private:
+    std::function<void(sdbus::MethodCall&)> withAddress() const {
+        return [this](sdbus::MethodCall& m) { m << text_; };
+    }
+
+    BusRadio& radio_;
+    std::uint64_t address_;
+    std::string text_;
+};
+
+}  // namespace
+
+template <typename In, typename Out>
+void BusRadio::control(const char* method, In in, Out out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto call = proxy_->createMethodCall(kControlIface, method);
+    in(call);
+    auto reply = proxy_->callMethod(call);
+    out(reply);
+}
+
+BusRadio::BusRadio() {
+    backend_ = std::make_unique<BusBackend>("bridges=0", std::vector<std::uint64_t>{});
+    connection_ = sdbus::createSessionBusConnectionWithAddress(backend_->harness().address());
+    proxy_ = sdbus::createProxy(*connection_, "org.bluez", "/org/qb7720/emulator");
+    platform::setCurrent(backend_->platform());
+}
+
+BusRadio::~BusRadio() {
+    platform::setCurrent(nullptr);
+    proxy_.reset();
+    connection_.reset();
+    backend_.reset();
+}
+
+std::shared_ptr<TestBridge> BusRadio::addBridge(emulator::BridgeConfig config) {
+    std::string text;
+    control("AddBridge", [&](sdbus::MethodCall& m) { m << emud::toBridgeOptions(config); },
+            [&](sdbus::MethodReply& r) { r >> text; });
+    const auto address = parseAddress(text);
+    backend_->hear({address});
+    return std::make_shared<BusBridge>(*this, address);
+}
+
+void BusRadio::removeDevice(std::uint64_t address) {
+    control("RemoveDevice", [&](sdbus::MethodCall& m) { m << lowerText(address); }, noResults);
+}
+
+void BusRadio::failWrites(const TestBridge& bridge, int count) {
+    control("FailWrites",
+            [&](sdbus::MethodCall& m) { m << lowerText(bridge.address()) << static_cast<std::uint32_t>(count); },
+            noResults);
+}
+
+void BusRadio::clearFaults() {
+    control("ClearFaults", noArguments, noResults);
+}
+
+void BusRadio::settle() {
+    // Answered after everything asked before it; then the backend's thread gets a moment.
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        proxy_->callMethod("Ping").onInterface("org.freedesktop.DBus.Peer");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+}  // namespace qb::test

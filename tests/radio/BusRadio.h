@@ -1,0 +1,40 @@
+// The emulator daemon behind a private bus, reached through the BlueZ backend; tests steer it
+// through the daemon's control object.
+#pragma once
+
+#include <mutex>
+
+#include "SuiteBackend.h"
+#include "TestRadio.h"
+
+namespace sdbus {
+class IConnection;
+class IProxy;
+}  // namespace sdbus
+
+namespace qb::test {
+
+class BusRadio : public TestRadio {
+  public:
+    BusRadio();
+    ~BusRadio() override;
+
+    std::shared_ptr<TestBridge> addBridge(emulator::BridgeConfig config) override;
+    void removeDevice(std::uint64_t address) override;
+    void failWrites(const TestBridge& bridge, int count) override;
+    void clearFaults() override;
+    void settle() override;
+    std::shared_ptr<emulator::Emulator> emulator() const override { return nullptr; }
+
+    // Calls a method of the daemon's control object; `in` adds the arguments, `out` reads the reply.
+    template <typename In, typename Out>
+    void control(const char* method, In in, Out out);
+
+  private:
+    std::unique_ptr<BusBackend> backend_;
+    std::mutex mutex_;
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::unique_ptr<sdbus::IProxy> proxy_;
+};
+
+}  // namespace qb::test

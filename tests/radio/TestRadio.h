@@ -1,0 +1,62 @@
+// The emulated bridges a test steers, wherever they run: in this process (the emulator installed as
+// the platform), or in the emulator daemon behind a private bus and the BlueZ backend when
+// QB7720_TEST_BACKEND=bluez. Suites written against this run unchanged on both.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qb7720/emulator/Bridge.h"
+#include "qb7720/emulator/Emulator.h"
+
+namespace qb::test {
+
+// True when QB7720_TEST_BACKEND asks for the bus.
+bool onBus();
+
+class TestBridge {
+  public:
+    virtual ~TestBridge() = default;
+
+    virtual std::uint64_t address() const = 0;
+    // "C0:51:00:00:00:01", as the device library and the terminal show it.
+    std::string addressText() const;
+
+    virtual bool connected() = 0;
+    // Every write it received, in order (uuid left empty over the bus).
+    virtual std::vector<emulator::WriteRecord> writes() = 0;
+    // The client configuration of the characteristic with this 16-bit UUID.
+    virtual std::uint16_t clientConfiguration(std::uint16_t uuid16) = 0;
+    virtual emulator::LineSettings lineSettings() = 0;
+    virtual emulator::ModemOutputs modemOutputs() = 0;
+    // Command frames it received, valid or not.
+    virtual std::size_t frameCount() = 0;
+
+    virtual void setModemInputs(const emulator::ModemInputs& inputs) = 0;
+    virtual void setRssi(std::int16_t rssi) = 0;
+    virtual void setInRange(bool inRange) = 0;
+    virtual void dropLink() = 0;
+};
+
+class TestRadio {
+  public:
+    // The backend QB7720_TEST_BACKEND names, installed as the process's platform. The options
+    // shape the in-process emulator only (the daemon runs in real time with one radio).
+    static std::unique_ptr<TestRadio> create(emulator::EmulatorOptions options = {});
+    virtual ~TestRadio() = default;
+
+    // Over the bus the call returns once discovery has heard the bridge, so that BlueZ knows it.
+    virtual std::shared_ptr<TestBridge> addBridge(emulator::BridgeConfig config = {}) = 0;
+    virtual void removeDevice(std::uint64_t address) = 0;
+    // The next `count` writes to this bridge fail: write not permitted.
+    virtual void failWrites(const TestBridge& bridge, int count) = 0;
+    virtual void clearFaults() = 0;
+    // Every event caused so far has had its chance to reach the host.
+    virtual void settle() = 0;
+    // The in-process emulator, or null over the bus.
+    virtual std::shared_ptr<emulator::Emulator> emulator() const = 0;
+};
+
+}  // namespace qb::test
