@@ -24,14 +24,14 @@ std::shared_ptr<emulator::VirtualBridge> findBridge(emulator::World& world, cons
 
 }  // namespace
 
-bool Daemon::writeFaultPending(std::uint64_t address) const {
-    const auto it = writeFaults_.find(address);
-    return it != writeFaults_.end() && it->second > 0;
+bool Daemon::faultPending(Fault fault, std::uint64_t address) const {
+    const auto it = faults_.find({fault, address});
+    return it != faults_.end() && it->second > 0;
 }
 
-bool Daemon::takeWriteFault(std::uint64_t address) {
-    if (!writeFaultPending(address)) return false;
-    if (--writeFaults_[address] == 0) writeFaults_.erase(address);
+bool Daemon::takeFault(Fault fault, std::uint64_t address) {
+    if (!faultPending(fault, address)) return false;
+    if (--faults_[{fault, address}] == 0) faults_.erase({fault, address});
     return true;
 }
 
@@ -90,14 +90,20 @@ void Daemon::addControl() {
         .implementedAs([device](const std::string& address) { return device(address)->connected(); });
 
     // Faults.
-    o.registerMethod("FailWrites")
+    o.registerMethod("Fail")
         .onInterface(iface)
-        .withInputParamNames("address", "count")
-        .implementedAs([this, device](const std::string& address, std::uint32_t count) {
-            log("control: the next %u write(s) to %s fail", count, address.c_str());
-            writeFaults_[device(address)->address()] += count;
+        .withInputParamNames("address", "call", "count")
+        .implementedAs([this, device](const std::string& address, const std::string& call, std::uint32_t count) {
+            Fault fault = Fault::Write;
+            if (call == "connect") {
+                fault = Fault::Connect;
+            } else if (call != "write") {
+                fail("org.bluez.Error.InvalidArguments", "calls that can fail: write, connect");
+            }
+            log("control: the next %u %s call(s) to %s fail", count, call.c_str(), address.c_str());
+            faults_[{fault, device(address)->address()}] += count;
         });
-    o.registerMethod("ClearFaults").onInterface(iface).implementedAs([this] { writeFaults_.clear(); });
+    o.registerMethod("ClearFaults").onInterface(iface).implementedAs([this] { faults_.clear(); });
 
     // Notifications.
     o.registerMethod("Notify")

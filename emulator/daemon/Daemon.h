@@ -79,11 +79,12 @@ class Daemon {
     // Drops devices nobody has heard for a while (as temporary devices are).
     void expireDevices();
 
-    // Writes to this device that are to fail (set through the control object). While any remain,
-    // AcquireWrite is refused, so every write takes WriteValue, which fails with "Write not
-    // permitted" and uses one up.
-    bool writeFaultPending(std::uint64_t address) const;
-    bool takeWriteFault(std::uint64_t address);
+    // Calls that are to fail, set through the control object. Writes: while any remain, AcquireWrite
+    // is refused, so every write takes WriteValue, which fails with "Write not permitted" and uses
+    // one up. Connects: Connect fails as a connection the controller gave up on.
+    enum class Fault { Write, Connect };
+    bool faultPending(Fault fault, std::uint64_t address) const;
+    bool takeFault(Fault fault, std::uint64_t address);
 
   private:
     void runQueued();
@@ -99,7 +100,7 @@ class Daemon {
     std::map<std::uint64_t, std::unique_ptr<DeviceNode>> devices_;
     std::set<Node*> dirty_;
     std::map<int, std::pair<short, std::function<void(short)>>> watched_;
-    std::map<std::uint64_t, std::uint32_t> writeFaults_;  // daemon thread only
+    std::map<std::pair<Fault, std::uint64_t>, std::uint32_t> faults_;  // daemon thread only
 
     std::mutex queueMutex_;
     std::deque<std::function<void()>> queue_;

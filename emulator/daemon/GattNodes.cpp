@@ -211,7 +211,7 @@ void CharNode::writeValue(const std::vector<std::uint8_t>& value,
     if (io.offset != 0) fail("org.bluez.Error.InvalidArguments", "Invalid arguments in method call");
     if (command && value.size() + 3 > device_.model().mtu())
         fail("org.bluez.Error.Failed", "Failed to initiate write");
-    if (daemon_.takeWriteFault(device_.address())) {
+    if (daemon_.takeFault(Daemon::Fault::Write, device_.address())) {
         daemon_.log("WriteValue %s: failed as the control object asked", path().c_str());
         failAtt(AttStatus::WriteNotPermitted);
     }
@@ -228,7 +228,7 @@ std::tuple<sdbus::UnixFd, std::uint16_t> CharNode::acquireWrite() {
     requireConnected();
     if (writeFd_ >= 0) fail("org.bluez.Error.NotPermitted", "Write acquired");
     // Failing writes must reach WriteValue, where they can fail.
-    if (daemon_.writeFaultPending(device_.address())) fail("org.bluez.Error.NotPermitted", "Write acquired");
+    if (daemon_.faultPending(Daemon::Fault::Write, device_.address())) fail("org.bluez.Error.NotPermitted", "Write acquired");
     auto [ours, theirs] = seqpacketPair();
     writeFd_ = ours;
     daemon_.watch(ours, POLLIN, [this](short events) { onWriteSocket(events); });

@@ -12,8 +12,7 @@
 #include "testsupport.h"
 
 using qb::emulator::BridgeConfig;
-using qb::emulator::Emulator;
-using qb::emulator::VirtualBridge;
+using qb::test::TestBridge;
 
 namespace {
 const QString kSearching = QStringLiteral("当前连接设备：    正在搜索设备...     ");
@@ -33,15 +32,14 @@ class BleSettingTest : public QObject {
 
   private slots:
     void initTestCase() {
-        emu_ = Emulator::create();
-        emu_->install();
+        radio_ = qb::test::TestRadio::create();
         blesetting::setSecondSource([] { return fakeSecond.load(); });
     }
 
     void init() {
         fakeSecond = 30;
-        emu_->setRadios({qb::emulator::RadioConfig{}});
-        emu_->setControllerVersion(9);
+        radio_->setRadioOn(true);
+        if (auto emu = radio_->emulator()) emu->setControllerVersion(9);
         cwd_ = std::make_unique<WorkingDirectory>();
         prompts_ = std::make_unique<Prompts>();
     }
@@ -49,8 +47,9 @@ class BleSettingTest : public QObject {
     void cleanup() {
         dialog_.reset();
         QB7720Ble_BLE_Scan(0, nullptr);
-        for (const auto& bridge : emu_->bridges()) emu_->removeDevice(bridge->address());
-        emu_->clearFaults();
+        for (const auto& bridge : bridges_) radio_->removeDevice(bridge->address());
+        bridges_.clear();
+        radio_->clearFaults();
         prompts_.reset();
         cwd_.reset();
     }
@@ -156,14 +155,14 @@ class BleSettingTest : public QObject {
         scanButton()->click();
         QTRY_COMPARE_WITH_TIMEOUT(scan()->rowCount(), 1, kWait);
         early->setInRange(false);
-        emu_->waitIdle();
+        radio_->settle();
         QCoreApplication::processEvents();
 
         fakeSecond = 1;
         auto late = addBridge(0xC0510000A005, "Late", -60);
         QTRY_COMPARE_WITH_TIMEOUT(scan()->rowCount(), 2, kWait);
         late->setInRange(false);
-        emu_->waitIdle();
+        radio_->settle();
         QCoreApplication::processEvents();
 
         // Second 2: heard 4 s ago across the minute, and 1 s ago.
@@ -218,7 +217,7 @@ class BleSettingTest : public QObject {
 
     void radioOffStopsScanWithWarning() {
         make();
-        emu_->setRadios({});
+        radio_->setRadioOn(false);
         scanButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!dialog_->isScanning(), kWait);
         QCOMPARE(prompts_->texts(), QStringList{"请打开蓝牙！"});
@@ -268,7 +267,7 @@ class BleSettingTest : public QObject {
         scanButton()->click();
         QTRY_COMPARE_WITH_TIMEOUT(scan()->rowCount(), 1, kWait);
         bridge->setInRange(false);
-        emu_->waitIdle();
+        radio_->settle();
 
         QSignalSpy announced(dialog_.get(),
                              SIGNAL(bleConnectSuccSiganl(QB7720HANDLE*, gatt_stream_t*, QString, QString)));
@@ -446,8 +445,7 @@ class BleSettingTest : public QObject {
         WorkingDirectory::writeRecords(("last Flaky " + addressOf(last) + "\n").toUtf8());
         make();
         check("checkBox_autoConnect")->setChecked(true);
-        emu_->injectError(qb::emulator::Operation::DeviceFromAddress,
-                          qb::platform::hresult::kDeviceNotConnected, 1000);
+        radio_->failConnects(*last, 1000);
         scanButton()->click();
         QTRY_COMPARE_WITH_TIMEOUT(prompts_->texts(), QStringList{"连接失败！请重新连接。"}, kWait);
         QCOMPARE(status()->text(), kIdleShort);
@@ -455,7 +453,7 @@ class BleSettingTest : public QObject {
         QCOMPARE(dialog_->connectionHandle(), nullptr);
 
         // Armed again: the next scan tries once more.
-        emu_->clearFaults();
+        radio_->clearFaults();
         scanButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(last->connected(), kWait);
     }
@@ -509,7 +507,8 @@ class BleSettingTest : public QObject {
         config.name = "Line";
         config.line = {9600, 7, 2, 1};
         config.modem = {true, true, true};
-        auto bridge = emu_->addBridge(config);
+        auto bridge = radio_->addBridge(config);
+        bridges_.push_back(bridge);
         connectFromScan(bridge);
         QSignalSpy report(dialog_.get(), SIGNAL(uartBaudInfo(int, bool, int, int, int, int, int)));
 
@@ -559,12 +558,12 @@ class BleSettingTest : public QObject {
             prompts_->seen.clear();
             combo("comboBox_DTR")->setCurrentIndex(1 - combo("comboBox_DTR")->currentIndex());
             const int dtr = combo("comboBox_DTR")->currentIndex();
-            const auto framesBefore = bridge->frames().size();
+            const auto framesBefore = bridge->frameCount();
             button("Bt_TavrionSetting")->click();
             QCOMPARE(prompts_->texts(), QStringList{"设置失败，请重新设置。"});
             QCOMPARE(bridge->lineSettings().baud, 57600u);
             QCOMPARE(bridge->lineSettings().dataBits, 7);
-            QCOMPARE(bridge->frames().size(), framesBefore + 1);
+            QCOMPARE(bridge->frameCount(), framesBefore + 1);
             QCOMPARE(bridge->modemOutputs().dtr, dtr == 1);
             combo(name)->setEditText(previous);
         }
@@ -601,13 +600,15 @@ class BleSettingTest : public QObject {
     }
 
     void controllerVersion() {
+        QB_IN_PROCESS_ONLY("the controller version is read from the kernel, not the bus");
         make();
+        auto emu = radio_->emulator();
         button("Bt_GetBleVer")->click();
-        emu_->setControllerVersion(0);
+        emu->setControllerVersion(0);
         button("Bt_GetBleVer")->click();
-        emu_->setControllerVersion(12);
+        emu->setControllerVersion(12);
         button("Bt_GetBleVer")->click();
-        emu_->setControllerVersion(std::nullopt);
+        emu->setControllerVersion(std::nullopt);
         button("Bt_GetBleVer")->click();
         QCOMPARE(prompts_->texts(),
                  (QStringList{"控制器版本为5.0", "控制器版本为1.0", "控制器版本为5.3", "请打开蓝牙！"}));
@@ -693,16 +694,17 @@ class BleSettingTest : public QObject {
         dialog_->show();
     }
 
-    std::shared_ptr<VirtualBridge> addBridge(std::uint64_t address, const std::string& name, int rssi) {
+    std::shared_ptr<TestBridge> addBridge(std::uint64_t address, const std::string& name, int rssi) {
         BridgeConfig config;
         config.address = address;
         config.name = name;
         config.rssi = static_cast<std::int16_t>(rssi);
-        return emu_->addBridge(config);
+        bridges_.push_back(radio_->addBridge(config));
+        return bridges_.back();
     }
 
     // Scans until the bridge is listed and double-clicks it, answering a question with `answer`.
-    void connectFromScan(const std::shared_ptr<VirtualBridge>& bridge,
+    void connectFromScan(const std::shared_ptr<TestBridge>& bridge,
                          QMessageBox::StandardButton answer = QMessageBox::NoButton) {
         if (!dialog_->isScanning()) scanButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(rowOf(scan(), addressOf(bridge)) >= 0, kWait);
@@ -733,7 +735,8 @@ class BleSettingTest : public QObject {
         qFatal("no delete action");
     }
 
-    std::shared_ptr<Emulator> emu_;
+    std::unique_ptr<qb::test::TestRadio> radio_;
+    std::vector<std::shared_ptr<TestBridge>> bridges_;
     std::unique_ptr<WorkingDirectory> cwd_;
     std::unique_ptr<Prompts> prompts_;
     std::unique_ptr<blesetting> dialog_;

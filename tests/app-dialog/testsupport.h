@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "dialogprompt.h"
-#include "qb7720/emulator/Emulator.h"
+#include "TestRadio.h"
 
 // Records every box and answers from a queue; an unplanned question is answered No.
 class Prompts {
@@ -65,9 +65,13 @@ class WorkingDirectory {
     QString previous_;
 };
 
-inline QString addressOf(const std::shared_ptr<qb::emulator::VirtualBridge>& bridge) {
-    return QString::fromStdString(qb::emulator::World::addressText(bridge->address())).toUpper();
+inline QString addressOf(const std::shared_ptr<qb::test::TestBridge>& bridge) {
+    return QString::fromStdString(bridge->addressText());
 }
+
+// Ends a test that needs what only the in-process emulator offers, saying what that is.
+#define QB_IN_PROCESS_ONLY(why) \
+    if (qb::test::onBus()) QSKIP("needs the in-process emulator: " why)
 
 inline int rowOf(const QTableWidget* table, const QString& address) {
     for (int row = 0; row < table->rowCount(); ++row) {

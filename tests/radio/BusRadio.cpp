@@ -138,13 +138,29 @@ void BusRadio::removeDevice(std::uint64_t address) {
 }
 
 void BusRadio::failWrites(const TestBridge& bridge, int count) {
-    control("FailWrites",
-            [&](sdbus::MethodCall& m) { m << lowerText(bridge.address()) << static_cast<std::uint32_t>(count); },
+    fail(bridge, "write", count);
+}
+
+void BusRadio::failConnects(const TestBridge& bridge, int count) {
+    fail(bridge, "connect", count);
+}
+
+void BusRadio::fail(const TestBridge& bridge, const char* call, int count) {
+    control("Fail",
+            [&](sdbus::MethodCall& m) {
+                m << lowerText(bridge.address()) << std::string(call) << static_cast<std::uint32_t>(count);
+            },
             noResults);
 }
 
 void BusRadio::clearFaults() {
     control("ClearFaults", noArguments, noResults);
+}
+
+void BusRadio::setRadioOn(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto adapter = sdbus::createProxy(*connection_, "org.bluez", "/org/bluez/hci0");
+    adapter->setProperty("Powered").onInterface("org.bluez.Adapter1").toValue(on);
 }
 
 void BusRadio::settle() {

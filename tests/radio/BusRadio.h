@@ -22,7 +22,9 @@ class BusRadio : public TestRadio {
     std::shared_ptr<TestBridge> addBridge(emulator::BridgeConfig config) override;
     void removeDevice(std::uint64_t address) override;
     void failWrites(const TestBridge& bridge, int count) override;
+    void failConnects(const TestBridge& bridge, int count) override;
     void clearFaults() override;
+    void setRadioOn(bool on) override;
     void settle() override;
     std::shared_ptr<emulator::Emulator> emulator() const override { return nullptr; }
 
@@ -31,6 +33,8 @@ class BusRadio : public TestRadio {
     void control(const char* method, In in, Out out);
 
   private:
+    void fail(const TestBridge& bridge, const char* call, int count);
+
     std::unique_ptr<BusBackend> backend_;
     std::mutex mutex_;
     std::unique_ptr<sdbus::IConnection> connection_;

@@ -55,8 +55,20 @@ void InProcessRadio::failWrites(const TestBridge& bridge, int count) {
                            count, target);
 }
 
+void InProcessRadio::failConnects(const TestBridge& bridge, int count) {
+    emulator::FaultTarget target;
+    target.address = bridge.address();
+    emulator_->injectError(emulator::Operation::DeviceFromAddress, platform::hresult::kDeviceNotConnected, count,
+                           target);
+}
+
 void InProcessRadio::clearFaults() {
     emulator_->clearFaults();
+}
+
+void InProcessRadio::setRadioOn(bool on) {
+    emulator_->setRadios(on ? std::vector<emulator::RadioConfig>{emulator::RadioConfig{}}
+                            : std::vector<emulator::RadioConfig>{});
 }
 
 void InProcessRadio::settle() {

@@ -13,7 +13,9 @@ class InProcessRadio : public TestRadio {
     std::shared_ptr<TestBridge> addBridge(emulator::BridgeConfig config) override;
     void removeDevice(std::uint64_t address) override;
     void failWrites(const TestBridge& bridge, int count) override;
+    void failConnects(const TestBridge& bridge, int count) override;
     void clearFaults() override;
+    void setRadioOn(bool on) override;
     void settle() override;
     std::shared_ptr<emulator::Emulator> emulator() const override { return emulator_; }
 

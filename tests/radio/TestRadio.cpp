@@ -1,5 +1,6 @@
 #include "TestRadio.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <stdexcept>
 

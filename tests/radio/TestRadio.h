@@ -52,7 +52,12 @@ class TestRadio {
     virtual void removeDevice(std::uint64_t address) = 0;
     // The next `count` writes to this bridge fail: write not permitted.
     virtual void failWrites(const TestBridge& bridge, int count) = 0;
+    // The next `count` attempts to reach this bridge fail as a link that could not be made.
+    virtual void failConnects(const TestBridge& bridge, int count) = 0;
     virtual void clearFaults() = 0;
+    // Off: the host has no radio to use (in process none at all; over the bus the adapter is
+    // switched off through its Powered property).
+    virtual void setRadioOn(bool on) = 0;
     // Every event caused so far has had its chance to reach the host.
     virtual void settle() = 0;
     // The in-process emulator, or null over the bus.
