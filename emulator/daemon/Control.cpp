@@ -191,6 +191,35 @@ void Daemon::addControl() {
             in.cts = cts;
             bridge(address)->setModemInputs(in);
         });
+    o.registerMethod("OverrideReply")
+        .onInterface(iface)
+        .withInputParamNames("address", "command", "replace", "reply")
+        .implementedAs([bridge](const std::string& address, std::uint8_t command, bool replace,
+                                const std::vector<std::uint8_t>& reply) {
+            bridge(address)->overrideReply(command, replace ? std::optional<emulator::Bytes>(reply) : std::nullopt);
+        });
+    o.registerMethod("InjectSerial")
+        .onInterface(iface)
+        .withInputParamNames("address", "bytes")
+        .implementedAs([bridge](const std::string& address, const std::vector<std::uint8_t>& bytes) {
+            bridge(address)->injectSerial(bytes);
+        });
+    o.registerMethod("FarSideReceived")
+        .onInterface(iface)
+        .withInputParamNames("address")
+        .withOutputParamNames("bytes")
+        .implementedAs([bridge](const std::string& address) { return bridge(address)->farSideReceived(); });
+    o.registerMethod("Block")
+        .onInterface(iface)
+        .withInputParamNames("address", "area")
+        .withOutputParamNames("bytes")
+        .implementedAs([bridge](const std::string& address, std::uint8_t area) {
+            if (area != static_cast<std::uint8_t>(emulator::BlockArea::CfgPara) &&
+                area != static_cast<std::uint8_t>(emulator::BlockArea::ExdCfg))
+                fail("org.bluez.Error.InvalidArguments", "no such block area");
+            const auto block = bridge(address)->block(static_cast<emulator::BlockArea>(area));
+            return std::vector<std::uint8_t>(block.begin(), block.end());
+        });
     o.registerMethod("FrameCount")
         .onInterface(iface)
         .withInputParamNames("address")

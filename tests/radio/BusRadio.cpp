@@ -2,6 +2,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -76,6 +77,29 @@ class BusBridge : public TestBridge {
         std::uint32_t count = 0;
         radio_.control("FrameCount", withAddress(), [&](sdbus::MethodReply& r) { r >> count; });
         return count;
+    }
+    emulator::Bytes farSideReceived() override {
+        emulator::Bytes bytes;
+        radio_.control("FarSideReceived", withAddress(), [&](sdbus::MethodReply& r) { r >> bytes; });
+        return bytes;
+    }
+    emulator::ParameterBlock block(emulator::BlockArea area) override {
+        std::vector<std::uint8_t> bytes;
+        radio_.control("Block", [&](sdbus::MethodCall& m) { m << text_ << static_cast<std::uint8_t>(area); },
+                       [&](sdbus::MethodReply& r) { r >> bytes; });
+        emulator::ParameterBlock block{};
+        std::copy_n(bytes.begin(), std::min(bytes.size(), block.size()), block.begin());
+        return block;
+    }
+    void injectSerial(const emulator::Bytes& bytes) override {
+        radio_.control("InjectSerial", [&](sdbus::MethodCall& m) { m << text_ << bytes; }, noResults);
+    }
+    void overrideReply(std::uint8_t command, std::optional<emulator::Bytes> reply) override {
+        radio_.control("OverrideReply",
+                       [&](sdbus::MethodCall& m) {
+                           m << text_ << command << reply.has_value() << reply.value_or(emulator::Bytes{});
+                       },
+                       noResults);
     }
     void setModemInputs(const emulator::ModemInputs& in) override {
         radio_.control("SetModemInputs", [&](sdbus::MethodCall& m) { m << text_ << in.dcd << in.ri << in.dsr << in.cts; },

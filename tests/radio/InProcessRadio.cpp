@@ -20,7 +20,13 @@ class InProcessBridge : public TestBridge {
     emulator::LineSettings lineSettings() override { return bridge_->lineSettings(); }
     emulator::ModemOutputs modemOutputs() override { return bridge_->modemOutputs(); }
     std::size_t frameCount() override { return bridge_->frames().size(); }
+    emulator::Bytes farSideReceived() override { return bridge_->farSideReceived(); }
+    emulator::ParameterBlock block(emulator::BlockArea area) override { return bridge_->block(area); }
     void setModemInputs(const emulator::ModemInputs& inputs) override { bridge_->setModemInputs(inputs); }
+    void injectSerial(const emulator::Bytes& bytes) override { bridge_->injectSerial(bytes); }
+    void overrideReply(std::uint8_t command, std::optional<emulator::Bytes> reply) override {
+        bridge_->overrideReply(command, std::move(reply));
+    }
     void setRssi(std::int16_t rssi) override { bridge_->setRssi(rssi); }
     void setInRange(bool inRange) override { bridge_->setInRange(inRange); }
     void dropLink() override { bridge_->dropLink(); }

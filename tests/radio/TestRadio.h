@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,15 @@ class TestBridge {
     // Command frames it received, valid or not.
     virtual std::size_t frameCount() = 0;
 
+    // Everything that drained out of its line to the far side.
+    virtual emulator::Bytes farSideReceived() = 0;
+    virtual emulator::ParameterBlock block(emulator::BlockArea area) = 0;
+
     virtual void setModemInputs(const emulator::ModemInputs& inputs) = 0;
+    // Bytes the far side sends, queued behind anything its peer sends.
+    virtual void injectSerial(const emulator::Bytes& bytes) = 0;
+    // What reads after this command return (nullopt: the real reply again).
+    virtual void overrideReply(std::uint8_t command, std::optional<emulator::Bytes> reply) = 0;
     virtual void setRssi(std::int16_t rssi) = 0;
     virtual void setInRange(bool inRange) = 0;
     virtual void dropLink() = 0;
