@@ -1,6 +1,8 @@
 // /org/qb7720/emulator: what tests do to the in-process emulator's world, offered over the bus.
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <optional>
+
 #include "BridgeOptions.h"
 #include "Daemon.h"
 
@@ -26,14 +28,42 @@ std::shared_ptr<emulator::VirtualBridge> findBridge(emulator::World& world, cons
 
 bool Daemon::faultPending(Fault fault, std::uint64_t address) const {
     const auto it = faults_.find({fault, address});
-    return it != faults_.end() && it->second > 0;
+    return it != faults_.end() && !it->second.empty();
 }
 
-bool Daemon::takeFault(Fault fault, std::uint64_t address) {
-    if (!faultPending(fault, address)) return false;
-    if (--faults_[{fault, address}] == 0) faults_.erase({fault, address});
-    return true;
+void Daemon::failIfDue(Fault fault, std::uint64_t address) {
+    const auto it = faults_.find({fault, address});
+    if (it == faults_.end() || it->second.empty()) return;
+    const FaultError error = it->second.front();
+    it->second.pop_front();
+    if (it->second.empty()) faults_.erase(it);
+    log("failing a call as the control object asked: %s: %s", error.name.c_str(), error.message.c_str());
+    fail(error.name, error.message);
 }
+
+namespace {
+
+struct FaultCall {
+    const char* name;
+    Daemon::Fault fault;
+    Daemon::FaultError byDefault;  // what the real daemon answers in the common case
+};
+
+const FaultCall kFaultCalls[] = {
+    {"write", Daemon::Fault::Write, {"org.bluez.Error.NotPermitted", "Write not permitted"}},
+    {"connect", Daemon::Fault::Connect, {"org.bluez.Error.Failed", "le-connection-abort-by-local"}},
+    {"read", Daemon::Fault::Read, {"org.bluez.Error.NotPermitted", "Read not permitted"}},
+    {"notify", Daemon::Fault::Notify, {"org.bluez.Error.Failed", "Operation failed"}},
+};
+
+const FaultCall& faultCall(const std::string& name) {
+    for (const auto& call : kFaultCalls) {
+        if (name == call.name) return call;
+    }
+    fail("org.bluez.Error.InvalidArguments", "calls that can fail: write, connect, read, notify");
+}
+
+}  // namespace
 
 void Daemon::addControl() {
     const char* const iface = kControlIface;
@@ -90,18 +120,26 @@ void Daemon::addControl() {
         .implementedAs([device](const std::string& address) { return device(address)->connected(); });
 
     // Faults.
+    // The next `count` calls fail with the usual error of that call, or with the one given.
+    auto addFaults = [this, device](const std::string& address, const std::string& call, std::uint32_t count,
+                                    std::optional<FaultError> error) {
+        const FaultCall& c = faultCall(call);
+        auto& queue = faults_[{c.fault, device(address)->address()}];
+        for (std::uint32_t i = 0; i < count; ++i) queue.push_back(error.value_or(c.byDefault));
+        log("control: the next %u %s call(s) to %s fail", count, call.c_str(), address.c_str());
+    };
     o.registerMethod("Fail")
         .onInterface(iface)
         .withInputParamNames("address", "call", "count")
-        .implementedAs([this, device](const std::string& address, const std::string& call, std::uint32_t count) {
-            Fault fault = Fault::Write;
-            if (call == "connect") {
-                fault = Fault::Connect;
-            } else if (call != "write") {
-                fail("org.bluez.Error.InvalidArguments", "calls that can fail: write, connect");
-            }
-            log("control: the next %u %s call(s) to %s fail", count, call.c_str(), address.c_str());
-            faults_[{fault, device(address)->address()}] += count;
+        .implementedAs([addFaults](const std::string& address, const std::string& call, std::uint32_t count) {
+            addFaults(address, call, count, std::nullopt);
+        });
+    o.registerMethod("FailWith")
+        .onInterface(iface)
+        .withInputParamNames("address", "call", "count", "error", "message")
+        .implementedAs([addFaults](const std::string& address, const std::string& call, std::uint32_t count,
+                                   const std::string& error, const std::string& message) {
+            addFaults(address, call, count, FaultError{error, message});
         });
     o.registerMethod("ClearFaults").onInterface(iface).implementedAs([this] { faults_.clear(); });
 

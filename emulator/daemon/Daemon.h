@@ -79,12 +79,17 @@ class Daemon {
     // Drops devices nobody has heard for a while (as temporary devices are).
     void expireDevices();
 
-    // Calls that are to fail, set through the control object. Writes: while any remain, AcquireWrite
-    // is refused, so every write takes WriteValue, which fails with "Write not permitted" and uses
-    // one up. Connects: Connect fails as a connection the controller gave up on.
-    enum class Fault { Write, Connect };
+    // Calls that are to fail, set through the control object, each with the error it fails with.
+    // Writes and notifications: while a fault is due, AcquireWrite / AcquireNotify are refused, so the
+    // client takes WriteValue / StartNotify, which fail and use one up.
+    enum class Fault { Write, Connect, Read, Notify };
+    struct FaultError {
+        std::string name;
+        std::string message;
+    };
     bool faultPending(Fault fault, std::uint64_t address) const;
-    bool takeFault(Fault fault, std::uint64_t address);
+    // Fails the call with the error due, if one is.
+    void failIfDue(Fault fault, std::uint64_t address);
 
   private:
     void runQueued();
@@ -100,7 +105,7 @@ class Daemon {
     std::map<std::uint64_t, std::unique_ptr<DeviceNode>> devices_;
     std::set<Node*> dirty_;
     std::map<int, std::pair<short, std::function<void(short)>>> watched_;
-    std::map<std::pair<Fault, std::uint64_t>, std::uint32_t> faults_;  // daemon thread only
+    std::map<std::pair<Fault, std::uint64_t>, std::deque<FaultError>> faults_;  // daemon thread only
 
     std::mutex queueMutex_;
     std::deque<std::function<void()>> queue_;

@@ -186,8 +186,8 @@ void DeviceNode::connect() {
     if (connected()) return;
     if (!daemon_.adapter().powered()) fail("org.bluez.Error.NotReady", "Resource Not Ready");
     daemon_.log("Connect %s", path().c_str());
-    const auto status =
-        daemon_.takeFault(Daemon::Fault::Connect, address_) ? emulator::AttStatus::Unreachable : device_->connect();
+    daemon_.failIfDue(Daemon::Fault::Connect, address_);
+    const auto status = device_->connect();
     if (status != emulator::AttStatus::Success) {
         daemon_.log("Connect %s failed: %s", path().c_str(), emulator::attStatusName(status));
         fail("org.bluez.Error.Failed", "le-connection-abort-by-local");

@@ -178,6 +178,7 @@ std::vector<std::uint8_t> CharNode::readValue(const std::map<std::string, sdbus:
     const IoOptions io = parseOptions(options);
     requireConnected();
     if ((entry_.properties & prop::kRead) == 0) fail("org.bluez.Error.NotPermitted", "Read not permitted");
+    daemon_.failIfDue(Daemon::Fault::Read, device_.address());
     auto result = device_.model().read(entry_.valueHandle);
     if (result.status != AttStatus::Success) failAtt(result.status);
     if (io.offset > result.value.size())
@@ -211,10 +212,7 @@ void CharNode::writeValue(const std::vector<std::uint8_t>& value,
     if (io.offset != 0) fail("org.bluez.Error.InvalidArguments", "Invalid arguments in method call");
     if (command && value.size() + 3 > device_.model().mtu())
         fail("org.bluez.Error.Failed", "Failed to initiate write");
-    if (daemon_.takeFault(Daemon::Fault::Write, device_.address())) {
-        daemon_.log("WriteValue %s: failed as the control object asked", path().c_str());
-        failAtt(AttStatus::WriteNotPermitted);
-    }
+    daemon_.failIfDue(Daemon::Fault::Write, device_.address());
     const auto status = device_.model().write(entry_.valueHandle, value, !command);
     daemon_.log("WriteValue %s: %zu bytes (%s): %s", path().c_str(), value.size(), type.c_str(),
                 emulator::attStatusName(status));
@@ -276,6 +274,9 @@ std::tuple<sdbus::UnixFd, std::uint16_t> CharNode::acquireNotify() {
     requireConnected();
     if (notifyFd_ >= 0) fail("org.bluez.Error.NotPermitted", "Notify acquired");
     if (!sessions_.empty()) fail("org.bluez.Error.InProgress", "Operation already in progress");
+    // Failing subscriptions must reach StartNotify, where they can fail.
+    if (daemon_.faultPending(Daemon::Fault::Notify, device_.address()))
+        fail("org.bluez.Error.NotPermitted", "Notify acquired");
     const auto status = device_.model().setClientConfiguration(entry_.valueHandle, 1);
     if (status != AttStatus::Success) failAtt(status);
     auto [ours, theirs] = seqpacketPair();
@@ -330,6 +331,7 @@ void CharNode::startNotify(const std::string& client) {
     if (notifyFd_ >= 0) fail("org.bluez.Error.NotPermitted", "Notify acquired");
     if (sessions_.count(client) != 0) return;
     requireConnected();
+    daemon_.failIfDue(Daemon::Fault::Notify, device_.address());
     if (sessions_.empty()) {
         const std::uint16_t value = (entry_.properties & prop::kNotify) ? 1 : 2;
         const auto status = device_.model().setClientConfiguration(entry_.valueHandle, value);

@@ -3,6 +3,7 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "BackendTestSupport.h"
+#include "ErrorMap.h"
 #include "qb7720/platform/PlatformError.h"
 
 namespace qb::bluez::test {
@@ -91,6 +92,25 @@ TEST_F(ControlTest, FailedConnectLeavesTheDeviceUnreachableOnce) {
     EXPECT_EQ(device->getGattServices(platform::BluetoothCacheMode::Uncached).status,
               GattCommunicationStatus::Unreachable);
     EXPECT_EQ(device->getGattServices(platform::BluetoothCacheMode::Uncached).status,
+              GattCommunicationStatus::Success);
+}
+
+TEST_F(ControlTest, ChosenErrorsReachTheBackendAsTheirCodes) {
+    auto device = bridge();
+    ASSERT_TRUE(device);
+    auto chars = vendor(*device);
+    const auto denied = bluezErrorFor(platform::hresult::kAccessDenied);
+    control().callMethod("FailWith").onInterface(kIface).withArguments(std::string(kBridgeText), std::string("notify"),
+                                                                         std::uint32_t{1}, denied.name, denied.message);
+    using Cccd = platform::GattClientCharacteristicConfigurationDescriptorValue;
+    try {
+        chars[0xFFF1]->writeClientCharacteristicConfigurationDescriptor(Cccd::Notify);
+        ADD_FAILURE() << "a subscription that was to fail went through";
+    } catch (const platform::PlatformError& e) {
+        EXPECT_EQ(e.code(), platform::hresult::kAccessDenied);
+    }
+    // Used up: the next subscription works.
+    EXPECT_EQ(chars[0xFFF1]->writeClientCharacteristicConfigurationDescriptor(Cccd::Notify),
               GattCommunicationStatus::Success);
 }
 

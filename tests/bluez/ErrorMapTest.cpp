@@ -61,5 +61,22 @@ TEST(ErrorMap, PlatformErrorNamesTheDbusError) {
     EXPECT_NE(std::string(e.what()).find("org.bluez.Error.NotPermitted"), std::string::npos);
 }
 
+// The daemon's tests fail BlueZ calls with the error the backend turns into a given code; every code
+// the core tells apart must come back as itself.
+TEST(ErrorMap, ErrorChosenForACodeMapsBackToIt) {
+    const platform::HResult codes[] = {hr::kAttWriteNotPermitted, hx::kAttReadNotPermitted, hr::kAttInvalidPdu,
+                                       hr::kAttInvalidAttributeLength, hr::kAccessDenied, hr::kDeviceNotConnected,
+                                       hr::kInvalidArg, hr::kNotImplemented, hr::kNotFound, hr::kTimeout, hx::kBusy,
+                                       hx::kNotReady, hx::kDeviceNotAvailable, hr::kFail, 0x80650011u};
+    for (const auto code : codes) {
+        const auto error = bluezErrorFor(code);
+        EXPECT_EQ(mapBluezError(error.name, error.message), code)
+            << std::hex << code << " went out as " << error.name << ": " << error.message;
+    }
+    // A code no BlueZ error produces is a plain failure.
+    const auto other = bluezErrorFor(0x80004003u);
+    EXPECT_EQ(mapBluezError(other.name, other.message), hr::kFail);
+}
+
 }  // namespace
 }  // namespace qb::bluez

@@ -11,9 +11,19 @@
 #include <stdexcept>
 #include <thread>
 
+#include "ErrorMap.h"
 #include "qb7720/platform/Backends.h"
 
 namespace qb::test {
+
+namespace {
+// The daemon names devices in lower case.
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+}  // namespace
 
 bool onBus() {
     const char* value = std::getenv("QB7720_TEST_BACKEND");
@@ -90,15 +100,21 @@ std::uint32_t BusBackend::countWrites(const std::string& address) {
     auto connection = sdbus::createSessionBusConnectionWithAddress(harness_->address());
     auto proxy = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
     std::uint32_t count = 0;
-    // The daemon names devices in lower case.
-    std::string lower = address;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     proxy->callMethod("WriteCount")
         .onInterface("org.qb7720.EmulatorControl1")
-        .withArguments(lower)
+        .withArguments(lowerCase(address))
         .storeResultsTo(count);
     return count;
+}
+
+void BusBackend::fail(const std::string& address, const std::string& call, platform::HResult code,
+                      std::uint32_t count) {
+    auto connection = sdbus::createSessionBusConnectionWithAddress(harness_->address());
+    auto proxy = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
+    const auto error = bluez::bluezErrorFor(code);
+    proxy->callMethod("FailWith")
+        .onInterface("org.qb7720.EmulatorControl1")
+        .withArguments(lowerCase(address), call, count, error.name, error.message);
 }
 
 void BusBackend::settle(const std::string& address) {

@@ -9,6 +9,7 @@
 
 #include "BusHarness.h"
 #include "qb7720/platform/Platform.h"
+#include "qb7720/platform/PlatformError.h"
 
 namespace qb::test {
 
@@ -31,6 +32,9 @@ class BusBackend {
     // Writes the daemon's model of this device has received (any characteristic), once no more
     // are arriving.
     std::uint32_t writeCount(const std::string& address);
+    // The next `count` calls of one kind to this device ("connect", "write", "read", "notify") fail on
+    // the daemon's side with the BlueZ error that the backend turns into `code`.
+    void fail(const std::string& address, const std::string& call, platform::HResult code, std::uint32_t count = 1);
     // Returns once the daemon has answered a call made after everything asked so far, and the
     // backend has had a moment to dispatch what the daemon sent before that answer.
     void settle(const std::string& address);

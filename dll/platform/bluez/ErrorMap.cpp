@@ -1,5 +1,6 @@
 #include "ErrorMap.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace qb::bluez {
@@ -72,6 +73,19 @@ HResult mapBluezError(const std::string& name, const std::string& message) {
         return row.code;
     }
     return hr::kFail;
+}
+
+BluezError bluezErrorFor(HResult code) {
+    for (const Row& row : kRows) {
+        if (row.code != code || row.code == hx::kAttBase) continue;
+        return {row.name, *row.prefix != '\0' ? row.prefix : "Operation failed"};
+    }
+    if (isAttError(code) && (code & 0xFFu) != 0) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned>(code & 0xFFu));
+        return {"org.bluez.Error.Failed", std::string(kAttPrefix) + digits};
+    }
+    return {"org.bluez.Error.Failed", "Operation failed"};
 }
 
 platform::PlatformError toPlatformError(const std::string& name, const std::string& message) {
