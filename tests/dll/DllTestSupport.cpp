@@ -1,6 +1,13 @@
 #include "DllTestSupport.h"
 
+#include <cstdlib>
+#include <stdexcept>
 #include <thread>
+#include <utility>
+
+#if defined(QB_TEST_HAVE_BUS)
+#include <sdbus-c++/sdbus-c++.h>
+#endif
 
 #include "datapath/SerialState.h"
 #include "exports/LibraryLock.h"
@@ -8,30 +15,40 @@
 
 namespace qb::dll::test {
 
-namespace {
-
-constexpr std::uint64_t kBusBridge = 0xC05100000001ull;
-constexpr const char* kBusBridgeText = "c0:51:00:00:00:01";
-
-}  // namespace
+#if defined(QB_TEST_HAVE_BUS)
+// The tests' own line to the private bus, for what TestRadio does not offer: notifications of any
+// value and a connect from outside the library.
+struct DllTest::Bus {
+    Bus() {
+        const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+        if (address == nullptr) throw std::runtime_error("no private bus");
+        connection = sdbus::createSessionBusConnectionWithAddress(address);
+        control = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
+    }
+    ~Bus() {
+        control.reset();
+        connection.reset();
+    }
+    std::mutex mutex;
+    std::unique_ptr<sdbus::IConnection> connection;
+    std::unique_ptr<sdbus::IProxy> control;
+};
+#else
+struct DllTest::Bus {};
+#endif
 
 void DllTest::SetUp() {
     transmitPaused().store(false);
     modemStatusCallback().store(nullptr);
-#if defined(QB_TEST_HAVE_BUS)
-    if (qb::test::onBus()) {
-        bus = std::make_unique<qb::test::BusBackend>("bridges=1 peer=loopback",
-                                                     std::vector<std::uint64_t>{kBusBridge});
-        platform::setCurrent(bus->platform());
-        return;
-    }
-#endif
-    ASSERT_FALSE(qb::test::onBus()) << "this build has no bus backend";
     emulator::EmulatorOptions options;
     options.timeMode = emulator::TimeMode::Fast;
-    emu = emulator::Emulator::create(options);
-    emu->install();
-    bridge = emu->addBridge();
+    radio = qb::test::TestRadio::create(options);
+    emu = radio->emulator();
+#if defined(QB_TEST_HAVE_BUS)
+    if (!emu) bus_ = std::make_shared<Bus>();
+#endif
+    bridge = addBridge();
+    model = modelOf(*bridge);
 }
 
 void DllTest::TearDown() {
@@ -45,69 +62,113 @@ void DllTest::TearDown() {
             first = sessionTable().at(0);
         }
         if (first == nullptr) break;
-        if (emu) emu->clearFaults();
+        radio->clearFaults();
         QB7720CloseDevice(handleOf(first));
     }
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) {
-        platform::setCurrent(nullptr);
-        bus.reset();
-        return;
-    }
-#endif
     if (emu) emu->waitIdle();
+    model.reset();
+    bridge.reset();
+    bus_.reset();
+    emu.reset();
+    radio.reset();
+}
+
+std::shared_ptr<TestBridge> DllTest::addBridge(emulator::BridgeConfig config) {
+    return radio->addBridge(std::move(config));
+}
+
+std::shared_ptr<emulator::VirtualBridge> DllTest::modelOf(const TestBridge& b) const {
+    if (!emu) return nullptr;
+    return std::dynamic_pointer_cast<emulator::VirtualBridge>(emu->world()->findDevice(b.address()));
 }
 
 void DllTest::settle() {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->settle(kBusBridgeText);
-#endif
-    emu->waitIdle();
+    radio->settle();
 }
 
-std::size_t DllTest::bridgeWriteCount() {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->writeCount(kBusBridgeText);
-#endif
-    return bridge->writes().size();
-}
-
-void DllTest::notifyFromBridge(std::uint16_t shortUuid, const Bytes& value) {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) {
-        const auto handle = valueHandle(nullptr, shortUuid);
-        ASSERT_NE(handle, 0);
-        // Not sent when nobody subscribed, as the in-process bridge's notify is.
-        bus->harness().notify(kBusBridgeText, handle, value);
-        return settle();
+std::vector<emulator::WriteRecord> DllTest::writesOf(TestBridge& b) {
+    if (emu) {
+        emu->waitIdle();
+        return b.writes();
     }
-#endif
-    bridge->notify(valueHandle(bridge, shortUuid), value);
+    auto last = b.writes();
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        auto now = b.writes();
+        if (now.size() == last.size()) return now;
+        last = std::move(now);
+    }
+    return last;
+}
+
+std::vector<emulator::WriteRecord> DllTest::writesTo(TestBridge& b, std::uint16_t shortUuid, std::size_t from) {
+    const auto handle = valueHandle(shortUuid);
+    const auto all = writesOf(b);
+    std::vector<emulator::WriteRecord> out;
+    for (std::size_t i = from; i < all.size(); ++i) {
+        if (all[i].valueHandle == handle) out.push_back(all[i]);
+    }
+    return out;
+}
+
+std::uint16_t DllTest::valueHandle(std::uint16_t shortUuid) {
+    static const std::vector<std::pair<std::uint16_t, std::uint16_t>> handles = [] {
+        auto reference = emulator::World::create()->addBridge();
+        std::vector<std::pair<std::uint16_t, std::uint16_t>> out;
+        for (const auto& service : reference->database()) {
+            for (const auto& c : service.characteristics) out.emplace_back(c.uuid.shortUuid(), c.valueHandle);
+        }
+        return out;
+    }();
+    for (const auto& [uuid, handle] : handles) {
+        if (uuid == shortUuid) return handle;
+    }
+    return 0;
+}
+
+std::uint16_t DllTest::valueHandle(const std::shared_ptr<emulator::VirtualDevice>& device, std::uint16_t shortUuid) {
+    const auto* entry = device->findCharacteristic(shortUuid);
+    return entry ? entry->valueHandle : 0;
+}
+
+void DllTest::notifyFrom(TestBridge& from, std::uint16_t shortUuid, const Bytes& value) {
+    const auto handle = valueHandle(shortUuid);
+    ASSERT_NE(handle, 0);
+    notifyOnly(from, handle, value);
     settle();
 }
 
-void DllTest::notifyOnly(std::uint16_t handle, const Bytes& value) {
+bool DllTest::notifyOnly(TestBridge& from, std::uint16_t handle, const Bytes& value) {
 #if defined(QB_TEST_HAVE_BUS)
-    if (bus) {
-        bus->harness().notify(kBusBridgeText, handle, value);
+    if (bus_) {
+        std::lock_guard<std::mutex> lock(bus_->mutex);
+        bool sent = false;
+        bus_->control->callMethod("Notify")
+            .onInterface("org.qb7720.EmulatorControl1")
+            .withArguments(emulator::World::addressText(from.address()), handle, value)
+            .storeResultsTo(sent);
+        return sent;
+    }
+#endif
+    return modelOf(from)->notify(handle, value);
+}
+
+void DllTest::reconnect(TestBridge& b) {
+#if defined(QB_TEST_HAVE_BUS)
+    if (bus_) {
+        std::string path = "/org/bluez/hci0/dev_" + b.addressText();
+        for (char& c : path) c = c == ':' ? '_' : c;
+        std::lock_guard<std::mutex> lock(bus_->mutex);
+        auto device = sdbus::createProxy(*bus_->connection, "org.bluez", path);
+        device->callMethod("Connect").onInterface("org.bluez.Device1");
         return;
     }
 #endif
-    bridge->notify(handle, value);
+    ASSERT_EQ(modelOf(b)->connect(), emulator::AttStatus::Success);
 }
 
-void DllTest::dropLink() {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->harness().dropLink(kBusBridgeText);
-#endif
-    bridge->dropLink();
-}
-
-void DllTest::setInRange(bool inRange) {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->harness().setInRange(kBusBridgeText, inRange);
-#endif
-    bridge->setInRange(inRange);
+QB7720DeviceHandle DllTest::open(const std::shared_ptr<TestBridge>& b, ConnectStatusCallback callback) {
+    return QB7720OpenDevice(idOf(*b).c_str(), callback);
 }
 
 QB7720DeviceHandle DllTest::open(const std::shared_ptr<emulator::VirtualDevice>& device,
@@ -115,43 +176,15 @@ QB7720DeviceHandle DllTest::open(const std::shared_ptr<emulator::VirtualDevice>&
     return QB7720OpenDevice(idOf(device).c_str(), callback);
 }
 
+std::string DllTest::idOf(const TestBridge& b) const {
+    if (emu) return emu->deviceId(b.address());
+    // As the backend names it; a BlueZ device is known once discovery heard it, which addBridge saw to.
+    auto found = platform::current().bluetoothLEDeviceFromBluetoothAddress(b.address());
+    return found ? found->bluetoothDeviceId() : std::string();
+}
+
 std::string DllTest::idOf(const std::shared_ptr<emulator::VirtualDevice>& device) const {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus && !device) {
-        auto found = bus->platform()->bluetoothLEDeviceFromBluetoothAddress(kBusBridge);
-        return found ? found->bluetoothDeviceId() : std::string();
-    }
-#endif
     return emu->deviceId(device->address());
-}
-
-std::vector<emulator::WriteRecord> DllTest::writesTo(const std::shared_ptr<emulator::VirtualDevice>& device,
-                                                     std::uint16_t shortUuid) const {
-    std::vector<emulator::WriteRecord> out;
-    for (auto& record : device->writes()) {
-        if (record.uuid.shortUuid() == shortUuid) out.push_back(record);
-    }
-    return out;
-}
-
-std::uint16_t DllTest::valueHandle(const std::shared_ptr<emulator::VirtualDevice>& device,
-                                   std::uint16_t shortUuid) const {
-#if defined(QB_TEST_HAVE_BUS)
-    // On the bus, as the backend reports it.
-    if (bus && !device) {
-        auto found = bus->platform()->bluetoothLEDeviceFromBluetoothAddress(kBusBridge);
-        if (!found) return 0;
-        auto services = found->getGattServices(platform::BluetoothCacheMode::Cached);
-        for (auto& s : services.services) {
-            for (auto& c : s->getCharacteristics(platform::BluetoothCacheMode::Cached).characteristics) {
-                if (c->uuid().shortUuid() == shortUuid) return c->attributeHandle();
-            }
-        }
-        return 0;
-    }
-#endif
-    const auto* entry = device->findCharacteristic(shortUuid);
-    return entry ? entry->valueHandle : 0;
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -207,6 +240,13 @@ std::vector<Bytes> Received::snapshot() {
 std::size_t Received::count() {
     std::lock_guard<std::mutex> lock(mutex);
     return calls;
+}
+
+Bytes Received::joined() {
+    std::lock_guard<std::mutex> lock(mutex);
+    Bytes out;
+    for (const auto& v : values) out.insert(out.end(), v.begin(), v.end());
+    return out;
 }
 
 }  // namespace qb::dll::test

@@ -1,5 +1,6 @@
-// Shared set-up of the library tests: an emulator in fast time installed as the platform, and
-// helpers to open devices and to collect what callbacks deliver.
+// Shared set-up of the library tests: emulated bridges through TestRadio (the emulator in fast time
+// installed as the platform, or the emulator daemon behind a private bus), and helpers to open
+// devices and to collect what callbacks deliver.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,15 +16,11 @@
 #include <vector>
 
 #include "QB7720DLL.h"
+#include "TestRadio.h"
 #include "qb7720/emulator/Emulator.h"
 #if defined(QB_TEST_HAVE_BUS)
 #include "SuiteBackend.h"
 #else
-namespace qb::test {
-inline bool onBus() {
-    return false;
-}
-}  // namespace qb::test
 #define QB_IN_PROCESS_ONLY(why) static_cast<void>(0)
 #endif
 
@@ -31,42 +28,61 @@ namespace qb::dll::test {
 
 using emulator::Bytes;
 using emulator::Operation;
+using qb::test::TestBridge;
 namespace hresult = platform::hresult;
 
-// With QB7720_TEST_BACKEND=bluez the fixture serves one loopback bridge from the emulator daemon
-// over a private bus instead; emu and bridge are then null, and a null device means that bridge.
+// With QB7720_TEST_BACKEND=bluez the bridges live in the emulator daemon behind a private bus; emu
+// and model are then null.
 class DllTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
 
+    // A bridge of this configuration, ready to be opened.
+    std::shared_ptr<TestBridge> addBridge(emulator::BridgeConfig config = {});
+    // The in-process model behind a bridge (null on the bus).
+    std::shared_ptr<emulator::VirtualBridge> modelOf(const TestBridge& bridge) const;
+
+    QB7720DeviceHandle open(const std::shared_ptr<TestBridge>& bridge, ConnectStatusCallback callback = nullptr);
+    // Devices of their own GATT database exist in process only.
     QB7720DeviceHandle open(const std::shared_ptr<emulator::VirtualDevice>& device,
                             ConnectStatusCallback callback = nullptr);
+    std::string idOf(const TestBridge& bridge) const;
     std::string idOf(const std::shared_ptr<emulator::VirtualDevice>& device) const;
+
     // Every event queued so far has reached its handler (on the bus: has had its chance to).
     void settle();
-    // Writes the device received on one characteristic, in order.
-    std::vector<emulator::WriteRecord> writesTo(const std::shared_ptr<emulator::VirtualDevice>& device,
-                                                std::uint16_t shortUuid) const;
-    std::uint16_t valueHandle(const std::shared_ptr<emulator::VirtualDevice>& device,
-                              std::uint16_t shortUuid) const;
+    // Every write the bridge received, once no more are arriving (writes without response reach the
+    // daemon through a socket, after the call that made them returned).
+    std::vector<emulator::WriteRecord> writesOf(TestBridge& bridge);
+    // Those to one characteristic, in order, from the index `from` of all its writes on.
+    std::vector<emulator::WriteRecord> writesTo(TestBridge& bridge, std::uint16_t shortUuid, std::size_t from = 0);
+    std::size_t bridgeWriteCount() { return writesOf(*bridge).size(); }
 
-    // The fixture's bridge on either backend.
-    std::size_t bridgeWriteCount();
+    // Value handles of a bridge's characteristics: every bridge model lays them out alike, in this
+    // process or in the daemon.
+    static std::uint16_t valueHandle(std::uint16_t shortUuid);
+    static std::uint16_t valueHandle(const std::shared_ptr<emulator::VirtualDevice>& device,
+                                     std::uint16_t shortUuid);
+
     // Sends a value as the bridge's notification and settles; sends nothing while notifications are off.
-    void notifyFromBridge(std::uint16_t shortUuid, const Bytes& value);
-    // Sends without settling; safe from any thread.
-    void notifyOnly(std::uint16_t valueHandle, const Bytes& value);
-    void dropLink();
-    void setInRange(bool inRange);
-    bool bridgeConnectedOrUnknown() const { return !bridge || bridge->connected(); }
-    bool bridgeDisconnectedOrUnknown() const { return !bridge || !bridge->connected(); }
+    void notifyFromBridge(std::uint16_t shortUuid, const Bytes& value) { notifyFrom(*bridge, shortUuid, value); }
+    void notifyFrom(TestBridge& from, std::uint16_t shortUuid, const Bytes& value);
+    // Sends without settling; safe from any thread. True when it went out.
+    bool notifyOnly(TestBridge& from, std::uint16_t valueHandle, const Bytes& value);
+    // Makes the link to the bridge again from outside the library: in process from the bridge's side,
+    // on the bus as another client of the host's stack would.
+    void reconnect(TestBridge& bridge);
 
+    std::unique_ptr<qb::test::TestRadio> radio;
     std::shared_ptr<emulator::Emulator> emu;
-    std::shared_ptr<emulator::VirtualBridge> bridge;
-#if defined(QB_TEST_HAVE_BUS)
-    std::unique_ptr<qb::test::BusBackend> bus;
-#endif
+    // The loopback bridge of every test, and its model in process.
+    std::shared_ptr<TestBridge> bridge;
+    std::shared_ptr<emulator::VirtualBridge> model;
+
+  private:
+    struct Bus;
+    std::shared_ptr<Bus> bus_;
 };
 
 // Waits until the condition holds or a generous limit passes; false then. Callbacks that run long
@@ -92,6 +108,8 @@ struct Received {
     static void QB7720_CALL callback(void* context, const std::uint8_t* data, std::uint32_t length);
     std::vector<Bytes> snapshot();
     std::size_t count();
+    // Every value, one after the other.
+    Bytes joined();
 };
 
 }  // namespace qb::dll::test

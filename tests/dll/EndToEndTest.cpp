@@ -30,10 +30,10 @@ TEST_F(EndToEndTest, OneMebibyteAtOneMegabaudComesBackInOrder) {
         std::lock_guard<std::mutex> lock(receivedMutex);
         receivedBytes = &received;
     }
-    const auto handle = QB7720UartOpenDevice(idOf(bridge).c_str(), nullptr, nullptr, &collect);
+    const auto handle = QB7720UartOpenDevice(idOf(*bridge).c_str(), nullptr, nullptr, &collect);
     ASSERT_NE(handle, nullptr);
     ASSERT_EQ(QB7720UartSetSerialBaud(handle, 1000000, 8, 1, 0), 1);
-    bridge->setLinkModel(*emulator::LinkModel::preset("le-1m"));
+    model->setLinkModel(*emulator::LinkModel::preset("le-1m"));
 
     constexpr std::size_t kTotal = 1 << 20;
     Bytes sent(kTotal);
@@ -63,11 +63,11 @@ TEST_F(EndToEndTest, OneMebibyteAtOneMegabaudComesBackInOrder) {
     }
     ASSERT_EQ(received.size(), kTotal);
     EXPECT_TRUE(received == sent) << "bytes came back out of order or changed";
-    EXPECT_EQ(bridge->droppedBytes(), 0u);
-    EXPECT_EQ(bridge->droppedNotifications(), 0u);
+    EXPECT_EQ(model->droppedBytes(), 0u);
+    EXPECT_EQ(model->droppedNotifications(), 0u);
     RecordProperty("write_calls", static_cast<int>(calls));
     int pauses = 0;
-    for (const auto& report : bridge->statusReports())
+    for (const auto& report : model->statusReports())
         pauses += report.size() > 4 && (report[4] & 0x04) ? 1 : 0;
     RecordProperty("pause_reports", pauses);
 }

@@ -52,6 +52,9 @@ class SerialPortTest : public DllTest {
         DllTest::TearDown();
         dataSink = nullptr;
     }
+    QB7720DeviceHandle openUart(const std::shared_ptr<TestBridge>& device) {
+        return QB7720UartOpenDevice(idOf(*device).c_str(), nullptr, &recordModem, &recordData);
+    }
     QB7720DeviceHandle openUart(const std::shared_ptr<emulator::VirtualDevice>& device) {
         return QB7720UartOpenDevice(idOf(device).c_str(), nullptr, &recordModem, &recordData);
     }
@@ -61,39 +64,63 @@ class SerialPortTest : public DllTest {
         // Room for a whole call, so that only the tests that ask for pauses see any.
         config.transmitBufferSize = 65536;
         config.pauseLevel = 60000;
-        target = emu->addBridge(config);
+        target = addBridge(config);
+        targetModel = modelOf(*target);
         const auto handle = openUart(target);
-        target->clearWrites();
+        targetWritesBefore = writesOf(*target).size();
         return handle;
     }
-    std::vector<std::size_t> pieceSizes() const {
+    // In process, from a sleep hook: pieces the target has received so far, without waiting.
+    std::size_t piecesNow() const {
+        const auto all = targetModel->writes();
+        std::size_t pieces = 0;
+        for (std::size_t i = targetWritesBefore; i < all.size(); ++i) {
+            if (all[i].valueHandle == valueHandle(0xFFF2)) ++pieces;
+        }
+        return pieces;
+    }
+    // Writes to the target since it was opened.
+    std::vector<emulator::WriteRecord> targetWrites(std::uint16_t shortUuid) {
+        return writesTo(*target, shortUuid, targetWritesBefore);
+    }
+    std::vector<std::size_t> pieceSizes() {
         std::vector<std::size_t> sizes;
-        for (const auto& w : writesTo(target, 0xFFF2)) {
+        for (const auto& w : targetWrites(0xFFF2)) {
             EXPECT_FALSE(w.withResponse);
             sizes.push_back(w.value.size());
         }
         return sizes;
     }
     Received data;
-    std::shared_ptr<emulator::VirtualBridge> target;
+    std::shared_ptr<TestBridge> target;
+    std::shared_ptr<emulator::VirtualBridge> targetModel;
+    std::size_t targetWritesBefore = 0;
 };
 
 TEST_F(SerialPortTest, OpenSubscribesWaitsAndSetsTheDefaultLine) {
-    QB_IN_PROCESS_ONLY("the sleep hook and the bridge's line settings");
     std::vector<milliseconds> sleeps;
     std::mutex sleepMutex;
     const auto caller = std::this_thread::get_id();
-    emu->setSleepHook([&](milliseconds d) {
-        if (std::this_thread::get_id() != caller) return;
-        std::lock_guard<std::mutex> lock(sleepMutex);
-        sleeps.push_back(d);
-    });
+    if (emu) {
+        emu->setSleepHook([&](milliseconds d) {
+            if (std::this_thread::get_id() != caller) return;
+            std::lock_guard<std::mutex> lock(sleepMutex);
+            sleeps.push_back(d);
+        });
+    }
+    const auto start = std::chrono::steady_clock::now();
     const auto handle = openUart(bridge);
+    const auto took = std::chrono::steady_clock::now() - start;
     ASSERT_NE(handle, nullptr);
-    emu->setSleepHook(nullptr);
-    EXPECT_EQ(sleeps, (std::vector<milliseconds>{milliseconds(1000), milliseconds(100), milliseconds(100)}));
+    // On the bus the sleeps cannot be seen, only the real time they took.
+    if (emu) {
+        emu->setSleepHook(nullptr);
+        EXPECT_EQ(sleeps, (std::vector<milliseconds>{milliseconds(1000), milliseconds(100), milliseconds(100)}));
+    } else {
+        EXPECT_GE(took, milliseconds(1200));
+    }
 
-    const auto commands = writesTo(bridge, 0xFFF3);
+    const auto commands = writesTo(*bridge, 0xFFF3);
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[0].value,
               (Bytes{0x06, 0x09, 0x00, 0x00, 0x00, 0xC2, 0x01, 0x00, 0x08, 0x01, 0x00, 0xCC}));
@@ -102,21 +129,28 @@ TEST_F(SerialPortTest, OpenSubscribesWaitsAndSetsTheDefaultLine) {
     EXPECT_FALSE(commands[1].withResponse);
     EXPECT_EQ(bridge->lineSettings(), (emulator::LineSettings{115200, 8, 1, 0}));
     EXPECT_EQ(bridge->modemOutputs(), (emulator::ModemOutputs{false, true, true}));
-    EXPECT_EQ(bridge->clientConfiguration(valueHandle(bridge, 0xFFF1)), 1);
-    EXPECT_NE(bridge->clientConfiguration(valueHandle(bridge, 0xFFF3)), 0);
+    EXPECT_EQ(bridge->clientConfiguration(0xFFF1), 1);
+    EXPECT_NE(bridge->clientConfiguration(0xFFF3), 0);
 
     // Loopback: what goes out comes back to the data callback.
     const uint8_t text[] = {'h', 'i'};
     EXPECT_EQ(QB7720UartWriteBuffer(handle, text, 2), 2);
-    for (int i = 0; i < 100 && data.count() == 0; ++i) {
-        emu->clock().advance(milliseconds(10));
+    if (emu) {
+        for (int i = 0; i < 100 && data.count() == 0; ++i) {
+            emu->clock().advance(milliseconds(10));
+            settle();
+        }
+        EXPECT_EQ(data.snapshot(), (std::vector<Bytes>{{'h', 'i'}}));
+    } else {
+        // The line drains in real time, so the bytes may come back in more than one value.
+        EXPECT_TRUE(eventually([&] { return data.joined().size() >= 2; }));
         settle();
+        EXPECT_EQ(data.joined(), (Bytes{'h', 'i'}));
     }
-    EXPECT_EQ(data.snapshot(), (std::vector<Bytes>{{'h', 'i'}}));
 }
 
 TEST_F(SerialPortTest, NullDataCallbackStillOpens) {
-    const auto handle = QB7720UartOpenDevice(idOf(bridge).c_str(), nullptr, nullptr, nullptr);
+    const auto handle = QB7720UartOpenDevice(idOf(*bridge).c_str(), nullptr, nullptr, nullptr);
     EXPECT_NE(handle, nullptr);
 }
 
@@ -134,7 +168,6 @@ TEST_F(SerialPortTest, DeviceWithoutTheBridgeCharacteristicsIsClosedAgain) {
 }
 
 TEST_F(SerialPortTest, FailureAnywhereInTheSequenceClosesTheDevice) {
-    QB_IN_PROCESS_ONLY("fault injection");
     struct Case {
         Operation op;
         bool gattStatus;
@@ -143,20 +176,29 @@ TEST_F(SerialPortTest, FailureAnywhereInTheSequenceClosesTheDevice) {
                           {Operation::CharacteristicWriteValue, true},
                           {Operation::CharacteristicReadValue, false}};
     for (const Case& c : cases) {
+        // The daemon fails writes only.
+        if (!emu && c.op != Operation::CharacteristicWriteValue) continue;
         SCOPED_TRACE(emulator::operationName(c.op));
-        if (c.gattStatus) {
+        if (!emu) {
+            radio->failWrites(*bridge, 1);
+        } else if (c.gattStatus) {
             emu->injectGattStatus(c.op, platform::GattCommunicationStatus::ProtocolError);
         } else {
             emu->injectError(c.op, hresult::kFail);
         }
         EXPECT_EQ(openUart(bridge), nullptr);
         settle();
-        EXPECT_FALSE(bridge->connected());
+        if (emu) {
+            EXPECT_FALSE(bridge->connected());
+        } else {
+            EXPECT_TRUE(eventually([&] { return !bridge->connected(); }));
+        }
     }
+    // Without a fault the same open works.
+    EXPECT_NE(openUart(bridge), nullptr);
 }
 
 TEST_F(SerialPortTest, LengthsOutsideZeroTo4096SendNothing) {
-    QB_IN_PROCESS_ONLY("a bridge of its own buffer size and write records");
     const auto handle = openUartWithMtu(247);
     std::vector<uint8_t> buffer(4097, 1);
     EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 4097), -1);
@@ -168,7 +210,6 @@ TEST_F(SerialPortTest, LengthsOutsideZeroTo4096SendNothing) {
 }
 
 TEST_F(SerialPortTest, PiecesAreMtuMinusThree) {
-    QB_IN_PROCESS_ONLY("bridges of other MTUs and write records");
     struct Case {
         std::uint16_t mtu;
         std::size_t pieces;
@@ -186,8 +227,7 @@ TEST_F(SerialPortTest, PiecesAreMtuMinusThree) {
         for (std::size_t i = 0; i + 1 < sizes.size(); ++i) ASSERT_EQ(sizes[i], std::min(c.mtu - 3u, 512u));
         EXPECT_EQ(sizes.back(), c.last);
         Bytes joined;
-        for (const auto& w : writesTo(target, 0xFFF2))
-            joined.insert(joined.end(), w.value.begin(), w.value.end());
+        for (const auto& w : targetWrites(0xFFF2)) joined.insert(joined.end(), w.value.begin(), w.value.end());
         EXPECT_EQ(joined, Bytes(buffer.begin(), buffer.end()));
         QB7720CloseDevice(handle);
     }
@@ -222,26 +262,26 @@ TEST_F(SerialPortTest, PauseBudgetIsSharedByEveryPieceOfOneCall) {
     const auto writer = std::this_thread::get_id();
     emu->setSleepHook([&](milliseconds) {
         if (std::this_thread::get_id() != writer) return;
-        const std::size_t written = writesTo(target, 0xFFF2).size();
+        const std::size_t written = piecesNow();
         if (written != pieces) {
             pieces = written;
             pausedSleeps = 0;
             if (pieces <= 3) {
-                target->sendStatusReport(0x04);
+                targetModel->sendStatusReport(0x04);
                 emu->waitIdle();
             }
             return;
         }
         if (++pausedSleeps == 150 && pieces == 1) {
-            target->sendStatusReport(0x01);
+            targetModel->sendStatusReport(0x01);
             emu->waitIdle();
         }
     });
     EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 200), 40);
-    EXPECT_EQ(writesTo(target, 0xFFF2).size(), 3u);
+    EXPECT_EQ(targetWrites(0xFFF2).size(), 3u);
     emu->setSleepHook(nullptr);
     EXPECT_TRUE(transmitPaused().load());
-    target->sendStatusReport(0x01);
+    targetModel->sendStatusReport(0x01);
     settle();
     EXPECT_FALSE(transmitPaused().load());
 }
@@ -255,14 +295,14 @@ TEST_F(SerialPortTest, PauseThatEndsWithinTheBudgetLosesNothing) {
     const auto writer = std::this_thread::get_id();
     emu->setSleepHook([&](milliseconds) {
         if (std::this_thread::get_id() != writer) return;
-        const std::size_t written = writesTo(target, 0xFFF2).size();
+        const std::size_t written = piecesNow();
         if (written != pieces) {
             pieces = written;
             pausedSleeps = 0;
-            target->sendStatusReport(0x04);
+            targetModel->sendStatusReport(0x04);
             emu->waitIdle();
         } else if (++pausedSleeps == 10) {
-            target->sendStatusReport(0x01);
+            targetModel->sendStatusReport(0x01);
             emu->waitIdle();
         }
     });
@@ -295,7 +335,7 @@ TEST_F(SerialPortTest, StatusReportsMovePauseAndFeedTheModemCallback) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.value));
         // An acquired notification socket reads an empty value as nothing at all.
-        if (!bridge && c.value.empty()) continue;
+        if (!emu && c.value.empty()) continue;
         notifyFromBridge(0xFFF3, c.value);
         EXPECT_EQ(transmitPaused().load(), c.pausedAfter);
         const auto calls = takeModemCalls();
@@ -305,14 +345,17 @@ TEST_F(SerialPortTest, StatusReportsMovePauseAndFeedTheModemCallback) {
 }
 
 TEST_F(SerialPortTest, SetSerialBaudSendsTheFrameAndReadsTheReply) {
-    QB_IN_PROCESS_ONLY("write records and fault injection");
     const auto handle = openUartWithMtu(247);
-    const auto readsBefore = emu->callCount(Operation::CharacteristicReadValue);
+    ASSERT_NE(handle, nullptr);
+    const auto readsBefore = emu ? emu->callCount(Operation::CharacteristicReadValue) : 0;
     EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 1);
     EXPECT_EQ(QB7720UartSetSerialBaud(handle, 300, 8, 1, 0), 1);
     EXPECT_EQ(QB7720UartSetSerialBaud(handle, 1000000, 0x107, 0x202, 0x302), 1);
-    EXPECT_EQ(emu->callCount(Operation::CharacteristicReadValue) - readsBefore, 3u);
-    const auto commands = writesTo(target, 0xFFF3);
+    // Reads are counted, and fail, in process only.
+    if (emu) {
+        EXPECT_EQ(emu->callCount(Operation::CharacteristicReadValue) - readsBefore, 3u);
+    }
+    const auto commands = targetWrites(0xFFF3);
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(commands[0].value,
               (Bytes{0x06, 0x09, 0x00, 0x00, 0x80, 0x25, 0x00, 0x00, 0x08, 0x01, 0x00, 0xAE}));
@@ -323,22 +366,26 @@ TEST_F(SerialPortTest, SetSerialBaudSendsTheFrameAndReadsTheReply) {
     EXPECT_FALSE(commands[0].withResponse);
     EXPECT_EQ(target->lineSettings(), (emulator::LineSettings{1000000, 7, 2, 2}));
 
-    emu->injectGattStatus(Operation::CharacteristicWriteValue,
-                          platform::GattCommunicationStatus::ProtocolError);
+    // Over the bus the frame goes through the write socket the backend holds, which the daemon
+    // cannot fail.
+    if (!emu) return;
+    emu->injectGattStatus(Operation::CharacteristicWriteValue, platform::GattCommunicationStatus::ProtocolError);
     EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 0);
+    EXPECT_EQ(target->lineSettings(), (emulator::LineSettings{1000000, 7, 2, 2}));
     emu->injectError(Operation::CharacteristicReadValue, hresult::kFail);
     EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 0);
 }
 
 TEST_F(SerialPortTest, SetSerialModemSendsTwelveBytes) {
-    QB_IN_PROCESS_ONLY("write records and fault injection");
     const auto handle = openUartWithMtu(247);
+    ASSERT_NE(handle, nullptr);
     EXPECT_EQ(QB7720UartSetSerialModem(handle, 1, 1, 1), 1);
-    const auto commands = writesTo(target, 0xFFF3);
+    const auto commands = targetWrites(0xFFF3);
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0].value, (Bytes{0x07, 0x05, 0x00, 0x00, 0x01, 0x01, 0x01, 0x03, 0, 0, 0, 0}));
     EXPECT_FALSE(commands[0].withResponse);
     EXPECT_EQ(target->modemOutputs(), (emulator::ModemOutputs{true, true, true}));
+    if (!emu) return;  // reads fail in process only
     emu->injectError(Operation::CharacteristicReadValue, hresult::kFail);
     EXPECT_EQ(QB7720UartSetSerialModem(handle, 0, 0, 0), 0);
 }
