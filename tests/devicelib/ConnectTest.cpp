@@ -1,4 +1,5 @@
 // Connecting through the header: the handle, the state callback, every way it fails, MTU and stream.
+#include <atomic>
 #include <future>
 
 #include "Api.h"
@@ -24,6 +25,35 @@ class ConnectTest : public EmulatorTest {
     }
 };
 
+// A device that counts the closes of the link it holds.
+class CountedDevice : public platform::BluetoothLEDevice {
+  public:
+    CountedDevice(std::shared_ptr<platform::BluetoothLEDevice> inner, std::atomic<int>& closes)
+        : inner_(std::move(inner)), closes_(closes) {}
+
+    platform::BluetoothConnectionStatus connectionStatus() override { return inner_->connectionStatus(); }
+    platform::EventToken addConnectionStatusChanged(ConnectionStatusChangedHandler handler) override {
+        return inner_->addConnectionStatusChanged(std::move(handler));
+    }
+    void removeConnectionStatusChanged(platform::EventToken token) override {
+        inner_->removeConnectionStatusChanged(token);
+    }
+    platform::GattDeviceServicesResult getGattServices(platform::BluetoothCacheMode mode) override {
+        return inner_->getGattServices(mode);
+    }
+    std::string bluetoothDeviceId() override { return inner_->bluetoothDeviceId(); }
+    std::uint64_t bluetoothAddress() override { return inner_->bluetoothAddress(); }
+    std::string name() override { return inner_->name(); }
+    void close() override {
+        ++closes_;
+        inner_->close();
+    }
+
+  private:
+    std::shared_ptr<platform::BluetoothLEDevice> inner_;
+    std::atomic<int>& closes_;
+};
+
 // A platform whose device look-up waits until the test opens the gate: a bridge that does not answer.
 class GatedPlatform : public platform::Platform {
   public:
@@ -34,13 +64,16 @@ class GatedPlatform : public platform::Platform {
         open_ = true;
         changed_.notify_all();
     }
+    // Closes of the devices it handed out.
+    int closes() const { return closes_.load(); }
 
     std::shared_ptr<platform::BluetoothLEDevice> bluetoothLEDeviceFromBluetoothAddress(
         std::uint64_t a) override {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return open_; });
         lock.unlock();
-        return inner_->bluetoothLEDeviceFromBluetoothAddress(a);
+        auto device = inner_->bluetoothLEDeviceFromBluetoothAddress(a);
+        return device ? std::make_shared<CountedDevice>(std::move(device), closes_) : nullptr;
     }
     std::shared_ptr<platform::DeviceWatcher> deviceInformationCreateWatcher(
         const std::string& f, const std::vector<std::string>& p, platform::DeviceInformationKind k) override {
@@ -69,6 +102,7 @@ class GatedPlatform : public platform::Platform {
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = false;
+    std::atomic<int> closes_{0};
 };
 
 }  // namespace
@@ -76,7 +110,7 @@ class GatedPlatform : public platform::Platform {
 TEST_F(ConnectTest, GivesAHandleAndTellsTheCallbackFirst) {
     QB7720HANDLE* h = connectBridge();
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(bridgeConnectedOrUnknown());
+    EXPECT_TRUE(bridge->connected());
     std::lock_guard<std::mutex> lock(recorder().mutex);
     // Told before Connect returned, on a library thread.
     ASSERT_EQ(recorder().connects.size(), 1u);
@@ -99,32 +133,39 @@ TEST_F(ConnectTest, FailsWithNullAndTellsTheCallback) {
     expectFailure("01:02:03:04:05:06", "nobody there");
 
     const std::string address = bridgeAddress();
-    setInRange(false);
+    bridge->setInRange(false);
     expectFailure(address.c_str(), "out of range");
-    setInRange(true);
-    EXPECT_TRUE(eventually([&] { return bridgeDisconnectedOrUnknown(); }));
+    bridge->setInRange(true);
+    EXPECT_TRUE(eventually([&] { return !bridge->connected(); }));
     EXPECT_NE(connectBridge(), nullptr);
 }
 
 TEST_F(ConnectTest, FailsWithNullWhenTheDeviceOrThePlatformFails) {
-    QB_IN_PROCESS_ONLY("a device of its own configuration and fault injection");
-    qb::emulator::DeviceConfig plain;
-    plain.name = "Headphones";
-    auto headphones = emu->addDevice(plain);
-    expectFailure(addressOf(headphones).c_str(), "not a bridge");
+    const std::string address = bridgeAddress();
+    radio->failConnects(*bridge, 1);
+    expectFailure(address.c_str(), "link not made");
 
-    const std::string address = addressOf(bridge);
-    emu->injectGattStatus(Operation::DeviceGetGattServices, platform::GattCommunicationStatus::Unreachable);
-    expectFailure(address.c_str(), "services unreachable");
-    emu->injectError(Operation::GattSessionFromDeviceId, platform::hresult::kFail);
-    expectFailure(address.c_str(), "no session");
-    emu->injectError(Operation::DeviceFromAddress, platform::hresult::kFail);
-    expectFailure(address.c_str(), "device look-up failed");
-    EXPECT_EQ(emu->pendingFaults(), 0u);
+    // Devices that are no bridge, and faults of the platform's own calls, only the in-process
+    // emulator makes.
+    if (emu) {
+        qb::emulator::DeviceConfig plain;
+        plain.name = "Headphones";
+        auto headphones = emu->addDevice(plain);
+        expectFailure(addressOf(headphones).c_str(), "not a bridge");
+
+        emu->injectGattStatus(Operation::DeviceGetGattServices,
+                              platform::GattCommunicationStatus::Unreachable);
+        expectFailure(address.c_str(), "services unreachable");
+        emu->injectError(Operation::GattSessionFromDeviceId, platform::hresult::kFail);
+        expectFailure(address.c_str(), "no session");
+        emu->injectError(Operation::DeviceFromAddress, platform::hresult::kFail);
+        expectFailure(address.c_str(), "device look-up failed");
+        EXPECT_EQ(emu->pendingFaults(), 0u);
+    }
 
     // Nothing was left connected by the failures, and the bridge still connects.
     EXPECT_TRUE(eventually([&] { return !bridge->connected(); }));
-    EXPECT_NE(connect(bridge), nullptr);
+    EXPECT_NE(connectBridge(), nullptr);
 }
 
 TEST_F(ConnectTest, MissingBridgeCharacteristicsFailTheConnect) {
@@ -156,10 +197,9 @@ TEST_F(ConnectTest, MissingBridgeCharacteristicsFailTheConnect) {
 }
 
 TEST_F(ConnectTest, GivesUpAtTheTimeLimitAndLetsTheLateLinkGo) {
-    QB_IN_PROCESS_ONLY("the platform's call counts");
-    auto gated = std::make_shared<GatedPlatform>(emu->platform());
+    auto gated = std::make_shared<GatedPlatform>(testPlatform());
     platform::setCurrent(gated);
-    const std::string address = addressOf(bridge);
+    const std::string address = bridgeAddress();
     EXPECT_EQ(qb::devicelib::connect(address.c_str(), onConnect, 200ms), nullptr);
     {
         std::lock_guard<std::mutex> lock(recorder().mutex);
@@ -168,7 +208,7 @@ TEST_F(ConnectTest, GivesUpAtTheTimeLimitAndLetsTheLateLinkGo) {
     }
     gated->open();
     // The abandoned attempt finishes in the background and must not leave the bridge connected.
-    EXPECT_TRUE(eventually([&] { return emu->callCount(Operation::DeviceClose) > 0; }));
+    EXPECT_TRUE(eventually([&] { return gated->closes() > 0; }));
     EXPECT_TRUE(eventually([&] { return !bridge->connected(); }));
     EXPECT_EQ(recorder().count([](Recorder& r) { return r.connects.size(); }), 1u);
 }
@@ -179,7 +219,7 @@ TEST_F(ConnectTest, MtuAndStream) {
     gatt_stream_t* stream = nullptr;
     uint16_t mtu = 0;
     ASSERT_EQ(QB7720Ble_Get_MTU(h, &stream, &mtu), 0);
-    EXPECT_EQ(mtu, bridge ? bridge->mtu() : 247);
+    EXPECT_EQ(mtu, bridgeConfig.mtu);
     EXPECT_NE(stream, nullptr);
     gatt_stream_t* again = nullptr;
     ASSERT_EQ(QB7720Ble_Get_MTU(h, &again, &mtu), 0);
@@ -190,8 +230,8 @@ TEST_F(ConnectTest, MtuAndStream) {
 }
 
 TEST_F(ConnectTest, AFailedMtuRequestLeavesTheOutputsAlone) {
-    QB_IN_PROCESS_ONLY("fault injection");
-    QB7720HANDLE* h = connect(bridge);
+    QB_IN_PROCESS_ONLY("fault injection of the MTU request");
+    QB7720HANDLE* h = connectBridge();
     ASSERT_NE(h, nullptr);
     uint16_t mtu = 0;
     emu->injectError(Operation::SessionMaxPduSize, platform::hresult::kFail);
@@ -203,12 +243,11 @@ TEST_F(ConnectTest, AFailedMtuRequestLeavesTheOutputsAlone) {
 }
 
 TEST_F(ConnectTest, EachConnectionHasItsOwnStreamAndMtu) {
-    QB_IN_PROCESS_ONLY("a second bridge of another MTU");
     qb::emulator::BridgeConfig small;
     small.mtu = 23;
-    auto other = emu->addBridge(small);
-    QB7720HANDLE* a = connect(bridge);
-    QB7720HANDLE* b = connect(other);
+    auto other = radio->addBridge(small);
+    QB7720HANDLE* a = connectBridge();
+    QB7720HANDLE* b = connect(*other);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     gatt_stream_t *sa = nullptr, *sb = nullptr;
@@ -227,7 +266,7 @@ TEST_F(ConnectTest, UnknownAndDisconnectedHandlesAreAnsweredNotUsed) {
     QB7720HANDLE* h = connectBridge();
     ASSERT_NE(h, nullptr);
     disconnect(h);
-    EXPECT_TRUE(eventually([&] { return bridgeDisconnectedOrUnknown(); }));
+    EXPECT_TRUE(eventually([&] { return !bridge->connected(); }));
 
     int notAHandle = 0;
     for (QB7720HANDLE* bad :

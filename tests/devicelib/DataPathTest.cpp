@@ -20,13 +20,10 @@ class DataPathTest : public EmulatorTest {
         EXPECT_EQ(QB7720Ble_Get_MTU(h, &stream, &mtu), 0);
         return stream;
     }
-    std::vector<qb::emulator::WriteRecord> writesTo(std::uint16_t shortUuid) {
-        std::vector<qb::emulator::WriteRecord> out;
-        for (auto& w : bridge->writes()) {
-            if (w.uuid.shortUuid() == shortUuid) out.push_back(w);
-        }
-        return out;
+    std::vector<qb::emulator::WriteRecord> dataWrites() {
+        return writesTo(qb::emulator::VirtualBridge::kTransmitValueHandle);
     }
+    std::vector<qb::emulator::WriteRecord> commandWrites() { return writesTo(commandValueHandle()); }
 };
 
 Bytes bytesOf(const std::string& text) {
@@ -42,14 +39,14 @@ TEST_F(DataPathTest, AWriteToHandle19GoesOutOfTheLineAndComesBackOn0xfff1) {
     ASSERT_EQ(QB7720Ble_Write_Characteristic(h, 19, 0, "CD", 2), 0);
     EXPECT_TRUE(eventually([&] { return recorder().receivedOn("0xfff1") == bytesOf("ABCD"); }));
 
-    if (bridge) {  // what crossed the air, as only the in-process bridge records it
-        EXPECT_TRUE(eventually([&] { return bridge->farSideReceived() == bytesOf("ABCD"); }));
-        auto writes = writesTo(0xFFF2);
-        ASSERT_EQ(writes.size(), 2u);
-        EXPECT_EQ(writes[0].valueHandle, 19);
-        EXPECT_TRUE(writes[0].withResponse);
-        EXPECT_FALSE(writes[1].withResponse);
-    }
+    // What crossed the air.
+    EXPECT_TRUE(eventually([&] { return bridge->farSideReceived() == bytesOf("ABCD"); }));
+    auto writes = dataWrites();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].value, bytesOf("AB"));
+    EXPECT_TRUE(writes[0].withResponse);
+    EXPECT_EQ(writes[1].value, bytesOf("CD"));
+    EXPECT_FALSE(writes[1].withResponse);
 
     std::lock_guard<std::mutex> lock(recorder().mutex);
     for (const auto& n : recorder().notifications) EXPECT_NE(n.thread, testThread);
@@ -71,10 +68,9 @@ TEST_F(DataPathTest, WritesLongerThanTheMtuAllowsAreRefusedWhole) {
     EXPECT_EQ(bridgeWriteCount(), before + 1);
     // The whole value comes back through the loopback.
     EXPECT_TRUE(eventually([&] { return recorder().receivedOn("0xfff1").size() == mtu - 3u; }));
-    if (bridge) {
-        ASSERT_EQ(writesTo(0xFFF2).size(), 1u);
-        EXPECT_EQ(writesTo(0xFFF2)[0].value.size(), mtu - 3u);
-    }
+    const auto writes = dataWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].value.size(), mtu - 3u);
 }
 
 TEST_F(DataPathTest, ZeroBytesSucceedWithoutTraffic) {
@@ -91,25 +87,27 @@ TEST_F(DataPathTest, ZeroBytesSucceedWithoutTraffic) {
 }
 
 TEST_F(DataPathTest, WritesGoByValueHandleAndReportRefusals) {
-    QB_IN_PROCESS_ONLY("write records and fault injection");
     QB7720HANDLE* h = connectAndListen();
     ASSERT_NE(h, nullptr);
-    const auto* command = bridge->findCharacteristic(0xFFF3);
-    ASSERT_NE(command, nullptr);
+    const auto command = commandValueHandle();
+    ASSERT_NE(command, 0);
+    ASSERT_NE(command, qb::emulator::VirtualBridge::kTransmitValueHandle);
     const Bytes resetChannel = qb::protocol::encodeResetChannel();
-    EXPECT_EQ(
-        QB7720Ble_Write_Characteristic(h, command->valueHandle, 0, resetChannel.data(), resetChannel.size()),
-        0);
-    ASSERT_EQ(writesTo(0xFFF3).size(), 1u);
-    EXPECT_EQ(writesTo(0xFFF3)[0].value, resetChannel);
+    EXPECT_EQ(QB7720Ble_Write_Characteristic(h, command, 0, resetChannel.data(), resetChannel.size()), 0);
+    const auto commands = commandWrites();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].value, resetChannel);
+    EXPECT_TRUE(dataWrites().empty());
 
     EXPECT_EQ(QB7720Ble_Write_Characteristic(h, 0x7777, 1, "A", 1), QB7720LIB_E_NO_CHARACTERISTIC);
     EXPECT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, nullptr, 1), QB7720LIB_E_ARGUMENT);
 
-    emu->injectGattStatus(Operation::CharacteristicWriteValue,
-                          platform::GattCommunicationStatus::ProtocolError);
-    EXPECT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, "A", 1), QB7720LIB_E_REFUSED);
-    emu->injectError(Operation::CharacteristicWriteValue, platform::hresult::kAttWriteNotPermitted);
+    if (emu) {  // a refusal reported as a status, which the daemon has no way to give
+        emu->injectGattStatus(Operation::CharacteristicWriteValue,
+                              platform::GattCommunicationStatus::ProtocolError);
+        EXPECT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, "A", 1), QB7720LIB_E_REFUSED);
+    }
+    radio->failWrites(*bridge, 1);
     EXPECT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, "A", 1), QB7720LIB_E_REFUSED);
     EXPECT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, "A", 1), 0);
 }
@@ -163,14 +161,13 @@ TEST_F(DataPathTest, ModemOutputsComeBackAsInputsThroughALoopback) {
 TEST_F(DataPathTest, ClosedNotificationsStopReachingTheCallback) {
     QB7720HANDLE* h = connectAndListen();
     ASSERT_NE(h, nullptr);
-    QB_IN_PROCESS_ONLY("the far side's received bytes, to know a closed notification had its chance");
     ASSERT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, "A", 1), 0);
     ASSERT_TRUE(eventually([] { return recorder().receivedOn("0xfff1") == bytesOf("A"); }));
     ASSERT_EQ(QB7720Ble_Close_Notification(h, "0xfff1"), 0);
     EXPECT_EQ(QB7720Ble_Close_Notification(h, "0xfff1"), 0);  // already closed
     ASSERT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, "B", 1), 0);
     ASSERT_TRUE(eventually([&] { return bridge->farSideReceived() == bytesOf("AB"); }));
-    emu->waitIdle();
+    settle();
     EXPECT_EQ(recorder().receivedOn("0xfff1"), bytesOf("A"));
 
     // Opened again, the data flows again; opening twice changes nothing.
@@ -178,7 +175,7 @@ TEST_F(DataPathTest, ClosedNotificationsStopReachingTheCallback) {
     ASSERT_EQ(QB7720Ble_Open_Notification(h, "0xFFF1"), 0);
     ASSERT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, "C", 1), 0);
     ASSERT_TRUE(eventually([] { return recorder().receivedOn("0xfff1") == bytesOf("AC"); }));
-    emu->waitIdle();
+    settle();
     EXPECT_EQ(recorder().receivedOn("0xfff1"), bytesOf("AC"));
 }
 
@@ -192,28 +189,30 @@ TEST_F(DataPathTest, NotificationNamesThatAreNoCharacteristicAreRefused) {
 }
 
 TEST_F(DataPathTest, AFailedSubscriptionLeavesTheClientConfigurationAlone) {
-    QB_IN_PROCESS_ONLY("fault injection and the bridge's client configuration");
-    QB7720HANDLE* h = connect(bridge);
+    QB7720HANDLE* h = connectBridge();
     ASSERT_NE(h, nullptr);
-    emu->injectGattStatus(Operation::CharacteristicWriteCccd, platform::GattCommunicationStatus::Unreachable);
+    failNext(Operation::CharacteristicWriteCccd, platform::GattCommunicationStatus::Unreachable);
     EXPECT_EQ(QB7720Ble_Open_Notification(h, "0xfff1"), QB7720LIB_E_REFUSED);
-    EXPECT_EQ(bridge->clientConfiguration(bridge->findCharacteristic(0xFFF1)->valueHandle), 0);
+    EXPECT_EQ(bridge->clientConfiguration(qb::emulator::VirtualBridge::kReceiveUuid), 0);
     EXPECT_EQ(QB7720Ble_Open_Notification(h, "0xfff1"), 0);
-    EXPECT_NE(bridge->clientConfiguration(bridge->findCharacteristic(0xFFF1)->valueHandle), 0);
+    EXPECT_NE(bridge->clientConfiguration(qb::emulator::VirtualBridge::kReceiveUuid), 0);
 }
 
 TEST_F(DataPathTest, SerialSettingsReachTheLineAsTheBridgesFrame) {
-    QB_IN_PROCESS_ONLY("the bridge's line settings, write records and the sleep hook");
     QB7720HANDLE* h = connectAndListen();
     ASSERT_NE(h, nullptr);
     gatt_stream_t* stream = streamOf(h);
+    // The wait before the reply is read, and the read itself, only the in-process emulator counts.
     std::vector<std::chrono::milliseconds> sleeps;
     std::mutex sleepMutex;
-    emu->setSleepHook([&](std::chrono::milliseconds d) {
-        std::lock_guard<std::mutex> lock(sleepMutex);
-        sleeps.push_back(d);
-    });
-    const auto readsBefore = emu->callCount(Operation::CharacteristicReadValue);
+    std::uint64_t readsBefore = 0;
+    if (emu) {
+        emu->setSleepHook([&](std::chrono::milliseconds d) {
+            std::lock_guard<std::mutex> lock(sleepMutex);
+            sleeps.push_back(d);
+        });
+        readsBefore = emu->callCount(Operation::CharacteristicReadValue);
+    }
 
     ASSERT_EQ(QB7720Ble_Set_SerialBaud(h, stream, 9600, 7, 2, 2), 0);
     auto line = bridge->lineSettings();
@@ -221,26 +220,25 @@ TEST_F(DataPathTest, SerialSettingsReachTheLineAsTheBridgesFrame) {
     EXPECT_EQ(line.dataBits, 7);
     EXPECT_EQ(line.stopBits, 2);
     EXPECT_EQ(line.parity, 2);
-    auto commands = writesTo(0xFFF3);
+    auto commands = commandWrites();
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0].value,
               (Bytes{0x06, 0x09, 0x00, 0x00, 0x80, 0x25, 0x00, 0x00, 0x07, 0x02, 0x02, 0xB0}));
     EXPECT_FALSE(commands[0].withResponse);
-    EXPECT_EQ(emu->callCount(Operation::CharacteristicReadValue), readsBefore + 1);
-    {
+    if (emu) {
+        EXPECT_EQ(emu->callCount(Operation::CharacteristicReadValue), readsBefore + 1);
         std::lock_guard<std::mutex> lock(sleepMutex);
         EXPECT_EQ(sleeps, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(100)}));
     }
 
     // A rate the bridge does not list goes out as 0, as the core library sends it.
     ASSERT_EQ(QB7720Ble_Set_SerialBaud(h, stream, 300, 8, 1, 0), 0);
-    commands = writesTo(0xFFF3);
+    commands = commandWrites();
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[1].value, (Bytes{0x06, 0x09, 0x00, 0x00, 0, 0, 0, 0, 0x08, 0x01, 0x00, 0x09}));
 }
 
 TEST_F(DataPathTest, ModemSettingsReachTheBridge) {
-    QB_IN_PROCESS_ONLY("the bridge's modem outputs and write records");
     QB7720HANDLE* h = connectAndListen();
     ASSERT_NE(h, nullptr);
     gatt_stream_t* stream = streamOf(h);
@@ -254,24 +252,21 @@ TEST_F(DataPathTest, ModemSettingsReachTheBridge) {
     EXPECT_FALSE(outputs.flowControl);
     EXPECT_FALSE(outputs.dtr);
     EXPECT_TRUE(outputs.rts);
-    auto commands = writesTo(0xFFF3);
+    auto commands = commandWrites();
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[1].value, (Bytes{0x07, 0x05, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01}));
 }
 
 TEST_F(DataPathTest, SettingsTheBridgeDidNotTakeAreReported) {
-    QB_IN_PROCESS_ONLY("fault injection");
     QB7720HANDLE* h = connectAndListen();
     ASSERT_NE(h, nullptr);
     gatt_stream_t* stream = streamOf(h);
-    emu->injectGattStatus(Operation::CharacteristicWriteValue,
-                          platform::GattCommunicationStatus::Unreachable);
+    failNext(Operation::CharacteristicWriteValue, platform::GattCommunicationStatus::Unreachable);
     EXPECT_NE(QB7720Ble_Set_SerialBaud(h, stream, 9600, 8, 1, 0), 0);
     EXPECT_EQ(bridge->lineSettings().baud, 115200u);
-    emu->injectGattStatus(Operation::CharacteristicReadValue,
-                          platform::GattCommunicationStatus::ProtocolError);
+    failNext(Operation::CharacteristicReadValue, platform::GattCommunicationStatus::ProtocolError);
     EXPECT_NE(QB7720Ble_Set_Modem(h, stream, 0, 1, 1), 0);
-    emu->injectError(Operation::CharacteristicReadValue, platform::hresult::kFail);
+    failNext(Operation::CharacteristicReadValue, platform::hresult::kFail);
     EXPECT_NE(QB7720Ble_Set_SerialBaud(h, stream, 9600, 8, 1, 0), 0);
     EXPECT_EQ(QB7720Ble_Set_SerialBaud(h, stream, 9600, 8, 1, 0), 0);
 }
@@ -280,12 +275,12 @@ TEST_F(DataPathTest, ALostLinkIsReportedOnceAndLeavesOnlyTheDisconnect) {
     QB7720HANDLE* h = connectAndListen();
     ASSERT_NE(h, nullptr);
     gatt_stream_t* stream = streamOf(h);
-    dropLink();
+    bridge->dropLink();
     ASSERT_TRUE(
         eventually([] { return recorder().count([](Recorder& r) { return r.losses.size(); }) == 1; }));
     // The device coming back and going again is not a second loss of this connection.
-    setInRange(false);
-    setInRange(true);
+    bridge->setInRange(false);
+    bridge->setInRange(true);
     settle();
     {
         std::lock_guard<std::mutex> lock(recorder().mutex);
@@ -305,7 +300,7 @@ TEST_F(DataPathTest, ALostLinkIsReportedOnceAndLeavesOnlyTheDisconnect) {
 TEST_F(DataPathTest, ALossBeforeAnyoneListenedIsToldOnRegistration) {
     QB7720HANDLE* h = connectBridge();
     ASSERT_NE(h, nullptr);
-    dropLink();
+    bridge->dropLink();
     settle();
     int marker = 0;
     ASSERT_EQ(QB7720Ble_register_on_disconnect(h, onLoss, &marker), 0);
@@ -323,7 +318,7 @@ TEST_F(DataPathTest, ADisconnectOfOurOwnIsNoLoss) {
     QB7720HANDLE* h = connectAndListen();
     ASSERT_NE(h, nullptr);
     disconnect(h);
-    EXPECT_TRUE(eventually([&] { return bridgeDisconnectedOrUnknown(); }));
+    EXPECT_TRUE(eventually([&] { return !bridge->connected(); }));
     settle();
     EXPECT_EQ(recorder().count([](Recorder& r) { return r.losses.size(); }), 0u);
 }
@@ -345,12 +340,11 @@ void slowReceiver(const uuid_t*, const unsigned char* data, unsigned long length
 }  // namespace
 
 TEST_F(DataPathTest, DisconnectWhileNotificationsAreInFlight) {
-    QB_IN_PROCESS_ONLY("serial input injected at the bridge's far side");
     for (int round = 0; round < 5; ++round) {
         disconnected = false;
         callsAfterDisconnect = 0;
         slowCalls = 0;
-        QB7720HANDLE* h = connect(bridge);
+        QB7720HANDLE* h = connectBridge();
         ASSERT_NE(h, nullptr);
         ASSERT_EQ(QB7720Ble_register_notification(h, slowReceiver, nullptr), 0);
         ASSERT_EQ(QB7720Ble_Open_Notification(h, "0xfff1"), 0);
@@ -364,7 +358,7 @@ TEST_F(DataPathTest, DisconnectWhileNotificationsAreInFlight) {
         std::this_thread::sleep_for(20ms);
         stop = true;
         far.join();
-        emu->waitIdle();
+        settle();
         EXPECT_EQ(callsAfterDisconnect.load(), 0) << "round " << round;
         EXPECT_TRUE(eventually([&] { return !bridge->connected(); }));
     }
@@ -391,5 +385,5 @@ TEST_F(DataPathTest, ACallbackMayDisconnectItsOwnConnection) {
     ASSERT_EQ(QB7720Ble_Open_Notification(h, "0xfff1"), 0);
     ASSERT_EQ(QB7720Ble_Write_Characteristic(h, 19, 1, "A", 1), 0);
     ASSERT_TRUE(eventually([] { return selfCloseResult.load() == 0; }));
-    EXPECT_TRUE(eventually([&] { return bridgeDisconnectedOrUnknown(); }));
+    EXPECT_TRUE(eventually([&] { return !bridge->connected(); }));
 }

@@ -1,9 +1,16 @@
 #include "EmulatorFixture.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
 
 #include "Api.h"
 #include "BridgeAdvert.h"
+#if defined(QB_TEST_HAVE_BUS)
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "ErrorMap.h"
+#endif
 
 namespace devicelib_test {
 
@@ -90,6 +97,81 @@ void onLoss(void* userData) {
     r.lossThreads.push_back(std::this_thread::get_id());
 }
 
+// What the fixture asks of the daemon beyond TestRadio: it reaches the private bus as the backend does.
+class BusControl {
+  public:
+#if defined(QB_TEST_HAVE_BUS)
+    BusControl() {
+        const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+        if (address == nullptr) throw std::runtime_error("no private bus");
+        connection_ = sdbus::createSessionBusConnectionWithAddress(address);
+        control_ = sdbus::createProxy(*connection_, "org.bluez", "/org/qb7720/emulator");
+        adapter_ = sdbus::createProxy(*connection_, "org.bluez", "/org/bluez/hci0");
+    }
+
+    bool notify(const std::string& address, std::uint16_t valueHandle,
+                const std::vector<std::uint8_t>& value) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bool sent = false;
+        control_->callMethod("Notify")
+            .onInterface(kControlIface)
+            .withArguments(address, valueHandle, value)
+            .storeResultsTo(sent);
+        return sent;
+    }
+
+    void fail(const std::string& address, const std::string& call, qb::platform::HResult code) {
+        const auto error = qb::bluez::bluezErrorFor(code);
+        std::lock_guard<std::mutex> lock(mutex_);
+        control_->callMethod("FailWith")
+            .onInterface(kControlIface)
+            .withArguments(address, call, std::uint32_t{1}, error.name, error.message);
+    }
+
+    bool discovering() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return adapter_->getProperty("Discovering").onInterface("org.bluez.Adapter1").get<bool>();
+    }
+
+  private:
+    static constexpr const char* kControlIface = "org.qb7720.EmulatorControl1";
+    std::mutex mutex_;
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::unique_ptr<sdbus::IProxy> control_;
+    std::unique_ptr<sdbus::IProxy> adapter_;
+#endif
+};
+
+namespace {
+
+#if defined(QB_TEST_HAVE_BUS)
+// The daemon names devices in lower case.
+std::string lowerCase(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+#endif
+
+// The command characteristic's value handle as the platform reports it.
+std::uint16_t commandHandleOf(qb::platform::Platform& platform, std::uint64_t address) {
+    auto device = platform.bluetoothLEDeviceFromBluetoothAddress(address);
+    if (!device) return 0;
+    auto services = device->getGattServices(qb::platform::BluetoothCacheMode::Cached);
+    for (auto& s : services.services) {
+        auto result = s->getCharacteristics(qb::platform::BluetoothCacheMode::Cached);
+        for (auto& c : result.characteristics) {
+            if (c->uuid().shortUuid() == qb::emulator::VirtualBridge::kCommandUuid)
+                return c->attributeHandle();
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+EmulatorTest::EmulatorTest() = default;
+EmulatorTest::~EmulatorTest() = default;
+
 qb::emulator::EmulatorOptions EmulatorTest::options() const {
     qb::emulator::EmulatorOptions o;
     // Fixed waits of the library (the 100 ms before a reply is read) pass at once.
@@ -102,23 +184,14 @@ void EmulatorTest::useEmulator(qb::emulator::EmulatorOptions o) {
     emu->install();
 }
 
-namespace {
-constexpr std::uint64_t kBusBridge = 0xC05100000001ull;
-}  // namespace
-
 void EmulatorTest::SetUp() {
     recorder().reset();
+    radio = qb::test::TestRadio::create(options());
+    emu = radio->emulator();
+    bridge = radio->addBridge(bridgeConfig);
 #if defined(QB_TEST_HAVE_BUS)
-    if (qb::test::onBus()) {
-        bus = std::make_unique<qb::test::BusBackend>("bridges=1 peer=loopback",
-                                                     std::vector<std::uint64_t>{kBusBridge});
-        qb::platform::setCurrent(bus->platform());
-        return;
-    }
+    if (!emu) control_ = std::make_unique<BusControl>();
 #endif
-    ASSERT_FALSE(qb::test::onBus()) << "this build has no bus backend";
-    useEmulator(options());
-    bridge = emu->addBridge();
 }
 
 void EmulatorTest::TearDown() {
@@ -126,97 +199,141 @@ void EmulatorTest::TearDown() {
     for (auto* h : handles) QB7720Ble_Disconnect(h);
     handles.clear();
     qb::platform::setCurrent(nullptr);
-#if defined(QB_TEST_HAVE_BUS)
-    bus.reset();
-#endif
+    control_.reset();
+    bridge.reset();
+    emu.reset();
+    radio.reset();
 }
 
 std::string EmulatorTest::bridgeAddress() const {
-    return bridge ? addressOf(bridge) : qb::devicelib::formatAddress(kBusBridge);
+    return bridge->addressText();
 }
 
 QB7720HANDLE* EmulatorTest::connectBridge() {
-    QB7720HANDLE* h = QB7720Ble_Connect(bridgeAddress().c_str(), onConnect);
-    if (h != nullptr) handles.push_back(h);
-    return h;
+    return connect(*bridge);
 }
 
-bool EmulatorTest::bridgeConnectedOrUnknown() const {
-    return !bridge || bridge->connected();
+std::shared_ptr<qb::emulator::VirtualBridge> EmulatorTest::inProcessBridge() const {
+    return std::dynamic_pointer_cast<qb::emulator::VirtualBridge>(
+        emu->world()->findDevice(bridge->address()));
 }
 
-bool EmulatorTest::bridgeDisconnectedOrUnknown() const {
-    return !bridge || !bridge->connected();
-}
-
-namespace {
-#if defined(QB_TEST_HAVE_BUS)
-std::string lowerCase(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// The command characteristic's value handle as the platform reports it.
-std::uint16_t commandHandle(qb::platform::Platform& platform, std::uint64_t address) {
-    auto device = platform.bluetoothLEDeviceFromBluetoothAddress(address);
-    if (!device) return 0;
-    auto services = device->getGattServices(qb::platform::BluetoothCacheMode::Cached);
-    for (auto& s : services.services) {
-        auto result = s->getCharacteristics(qb::platform::BluetoothCacheMode::Cached);
-        for (auto& c : result.characteristics) {
-            if (c->uuid().shortUuid() == 0xFFF3) return c->attributeHandle();
-        }
+std::uint16_t EmulatorTest::commandValueHandle() {
+    if (emu) {
+        auto device = inProcessBridge();
+        const auto* command =
+            device ? device->findCharacteristic(qb::emulator::VirtualBridge::kCommandUuid) : nullptr;
+        return command ? command->valueHandle : 0;
     }
-    return 0;
+    return commandHandleOf(*testPlatform(), bridge->address());
 }
-#endif
-}  // namespace
 
 void EmulatorTest::sendCommandNotification(const std::vector<std::uint8_t>& value) {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) {
-        const auto handle = commandHandle(*bus->platform(), kBusBridge);
-        ASSERT_NE(handle, 0);
-        ASSERT_TRUE(bus->harness().notify(lowerCase(bridgeAddress()), handle, value));
+    if (emu) {
+        auto device = inProcessBridge();
+        ASSERT_NE(device, nullptr);
+        device->sendCommandNotification(value);
         return;
     }
+#if defined(QB_TEST_HAVE_BUS)
+    const auto handle = commandValueHandle();
+    ASSERT_NE(handle, 0);
+    ASSERT_TRUE(control_->notify(lowerCase(bridgeAddress()), handle, value));
 #endif
-    bridge->sendCommandNotification(value);
 }
 
-void EmulatorTest::dropLink() {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->harness().dropLink(lowerCase(bridgeAddress()));
-#endif
-    bridge->dropLink();
-}
-
-void EmulatorTest::setInRange(bool inRange) {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->harness().setInRange(lowerCase(bridgeAddress()), inRange);
-#endif
-    bridge->setInRange(inRange);
+std::vector<qb::emulator::WriteRecord> EmulatorTest::writesTo(std::uint16_t valueHandle) {
+    std::vector<qb::emulator::WriteRecord> out;
+    bridgeWriteCount();
+    for (auto& w : bridge->writes()) {
+        if (w.valueHandle == valueHandle) out.push_back(std::move(w));
+    }
+    return out;
 }
 
 std::size_t EmulatorTest::bridgeWriteCount() {
+    if (emu) {
+        emu->waitIdle();
+        return bridge->writes().size();
+    }
+    // Writes without response travel through a socket and reach the daemon after the call that
+    // made them returned: wait until the count holds still.
+    auto last = bridge->writes().size();
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(50ms);
+        const auto now = bridge->writes().size();
+        if (now == last) return now;
+        last = now;
+    }
+    return last;
+}
+
+bool EmulatorTest::discovering() {
+    if (emu) return emu->world()->scanning();
 #if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->writeCount(bridgeAddress());
+    return control_->discovering();
+#else
+    return false;
 #endif
-    return bridge->writes().size();
+}
+
+void EmulatorTest::passAdvertisingTime(std::chrono::milliseconds time) {
+    if (emu) {
+        emu->clock().advance(time);
+    } else {
+        std::this_thread::sleep_for(time);
+    }
+    settle();
 }
 
 std::shared_ptr<qb::platform::Platform> EmulatorTest::testPlatform() const {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->platform();
-#endif
-    return emu->platform();
+    return qb::platform::currentShared();
 }
 
 void EmulatorTest::settle() {
+    radio->settle();
+}
+
+namespace {
+
+// An ATT error the backend reports as a protocol error whatever the call.
+constexpr qb::platform::HResult kAttUnlikelyError = 0x8065000E;
+
+// The daemon's name for the calls of these operations.
+const char* busCall(qb::emulator::Operation operation) {
+    switch (operation) {
+        case qb::emulator::Operation::CharacteristicWriteValue:
+            return "write";
+        case qb::emulator::Operation::CharacteristicReadValue:
+            return "read";
+        case qb::emulator::Operation::CharacteristicWriteCccd:
+            return "notify";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+void EmulatorTest::failNext(qb::emulator::Operation operation, qb::platform::GattCommunicationStatus status) {
+    if (emu) return emu->injectGattStatus(operation, status);
+    switch (status) {
+        case qb::platform::GattCommunicationStatus::Unreachable:
+            return failNext(operation, qb::platform::hresult::kDeviceNotConnected);
+        case qb::platform::GattCommunicationStatus::ProtocolError:
+            return failNext(operation, kAttUnlikelyError);
+        default:
+            FAIL() << "the bus has no fault that reports this status";
+    }
+}
+
+void EmulatorTest::failNext(qb::emulator::Operation operation, qb::platform::HResult code) {
+    if (emu) return emu->injectError(operation, code);
+    const char* call = busCall(operation);
+    ASSERT_NE(call, nullptr) << "the daemon cannot fail this operation";
 #if defined(QB_TEST_HAVE_BUS)
-    if (bus) return bus->settle(bridgeAddress());
+    control_->fail(lowerCase(bridgeAddress()), call, code);
 #endif
-    emu->waitIdle();
 }
 
 std::string EmulatorTest::addressOf(const std::shared_ptr<qb::emulator::VirtualDevice>& device) const {
@@ -225,6 +342,12 @@ std::string EmulatorTest::addressOf(const std::shared_ptr<qb::emulator::VirtualD
 
 QB7720HANDLE* EmulatorTest::connect(const std::shared_ptr<qb::emulator::VirtualDevice>& device) {
     QB7720HANDLE* h = QB7720Ble_Connect(addressOf(device).c_str(), onConnect);
+    if (h != nullptr) handles.push_back(h);
+    return h;
+}
+
+QB7720HANDLE* EmulatorTest::connect(const qb::test::TestBridge& device) {
+    QB7720HANDLE* h = QB7720Ble_Connect(device.addressText().c_str(), onConnect);
     if (h != nullptr) handles.push_back(h);
     return h;
 }

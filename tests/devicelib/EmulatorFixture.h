@@ -1,4 +1,4 @@
-// An emulated radio with one loopback bridge installed as the process's platform, and recorders for the
+// Emulated bridges installed as the process's platform, one loopback bridge ready, and recorders for the
 // library's callbacks (which carry no context, so they report into process-wide recorders).
 #pragma once
 
@@ -15,15 +15,12 @@
 #include <vector>
 
 #include "QB7720lib.h"
+#include "TestRadio.h"
 #include "qb7720/emulator/Emulator.h"
+#include "qb7720/platform/PlatformError.h"
 #if defined(QB_TEST_HAVE_BUS)
 #include "SuiteBackend.h"
 #else
-namespace qb::test {
-inline bool onBus() {
-    return false;
-}
-}  // namespace qb::test
 #define QB_IN_PROCESS_ONLY(why) static_cast<void>(0)
 #endif
 
@@ -79,10 +76,14 @@ void onModem(bool dcd, bool ring, bool dsr, bool cts);
 void onConnect(QB7720HANDLE* handle, int state);
 void onLoss(void* userData);
 
-// With QB7720_TEST_BACKEND=bluez the same fixture serves one loopback bridge from the emulator
-// daemon over a private bus instead; emu and bridge are then null, and tests that need them skip.
+class BusControl;
+
+// The bridges come from qb::test::TestRadio: the in-process emulator, or with QB7720_TEST_BACKEND=bluez
+// the emulator daemon over a private bus. emu is null on the bus, and tests that need it skip there.
 class EmulatorTest : public ::testing::Test {
   protected:
+    EmulatorTest();
+    ~EmulatorTest() override;
     void SetUp() override;
     void TearDown() override;
 
@@ -94,32 +95,46 @@ class EmulatorTest : public ::testing::Test {
     // Connects to the bridge and opens both notifications with the recorders above.
     QB7720HANDLE* connectAndListen();
     QB7720HANDLE* connect(const std::shared_ptr<qb::emulator::VirtualDevice>& device);
+    QB7720HANDLE* connect(const qb::test::TestBridge& device);
     void disconnect(QB7720HANDLE* handle);
 
     // The fixture's bridge, on either backend.
     std::string bridgeAddress() const;
     QB7720HANDLE* connectBridge();
-    // Whether the bridge sees a link; only the in-process emulator can tell, so true elsewhere.
-    bool bridgeConnectedOrUnknown() const;
-    bool bridgeDisconnectedOrUnknown() const;
-    // Sends a notification of the bridge's command characteristic (0xfff3).
+    // The value handle of the bridge's command characteristic (0xfff3).
+    std::uint16_t commandValueHandle();
+    // Sends a notification of the command characteristic.
     void sendCommandNotification(const std::vector<std::uint8_t>& value);
-    void dropLink();
-    void setInRange(bool inRange);
+    // Writes the bridge has received on this value handle, once no more are on their way.
+    std::vector<qb::emulator::WriteRecord> writesTo(std::uint16_t valueHandle);
     // Writes the bridge has received, on any characteristic.
     std::size_t bridgeWriteCount();
+    // Whether the host is discovering (the emulated world is scanning).
+    bool discovering();
+    // Lets this much advertising time pass (virtual in process, real on the bus).
+    void passAdvertisingTime(std::chrono::milliseconds time);
     // The platform the fixture installed.
     std::shared_ptr<qb::platform::Platform> testPlatform() const;
     // Every event caused so far has had its chance to reach the library.
     void settle();
+    // The next call of this operation (a characteristic's write or read, or its client configuration
+    // written) reports this status, or fails with this code. Over the bus the daemon fails the call
+    // with the BlueZ error the backend turns into it; there the fault is the fixture bridge's.
+    void failNext(qb::emulator::Operation operation, qb::platform::GattCommunicationStatus status);
+    void failNext(qb::emulator::Operation operation, qb::platform::HResult code);
 
+    const qb::emulator::BridgeConfig bridgeConfig{};
+    std::unique_ptr<qb::test::TestRadio> radio;
+    std::shared_ptr<qb::test::TestBridge> bridge;
     std::shared_ptr<qb::emulator::Emulator> emu;
-    std::shared_ptr<qb::emulator::VirtualBridge> bridge;
-#if defined(QB_TEST_HAVE_BUS)
-    std::unique_ptr<qb::test::BusBackend> bus;
-#endif
     std::vector<QB7720HANDLE*> handles;
     std::thread::id testThread = std::this_thread::get_id();
+
+  private:
+    // The fixture's bridge as the in-process emulator holds it.
+    std::shared_ptr<qb::emulator::VirtualBridge> inProcessBridge() const;
+
+    std::unique_ptr<BusControl> control_;
 };
 
 }  // namespace devicelib_test

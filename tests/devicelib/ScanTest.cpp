@@ -21,15 +21,19 @@ std::size_t sightingCount() {
 }  // namespace
 
 TEST_F(ScanTest, ReportsBridgesOnlyWithAddressNameAndSignal) {
-    QB_IN_PROCESS_ONLY("devices of their own configuration");
     qb::emulator::BridgeConfig second;
     second.name = "Workshop";
     second.rssi = -71;
-    auto other = emu->addBridge(second);
-    qb::emulator::DeviceConfig plain;
-    plain.name = "Headphones";
-    plain.manufacturerData = {{0x004C, {1, 2, 'Q', 'B', '7', '7', '2', 0x30}}};
-    auto headphones = emu->addDevice(plain);
+    auto other = radio->addBridge(second);
+    // A device that is no bridge but carries the bridge's text under another company; the daemon
+    // serves bridges only.
+    std::string headphones;
+    if (emu) {
+        qb::emulator::DeviceConfig plain;
+        plain.name = "Headphones";
+        plain.manufacturerData = {{0x004C, {1, 2, 'Q', 'B', '7', '7', '2', 0x30}}};
+        headphones = addressOf(emu->addDevice(plain));
+    }
 
     ASSERT_EQ(QB7720Ble_BLE_Scan(1, onSighting), 0);
     // Names arrive in scan responses, apart from the bridge data: wait until both bridges were named.
@@ -46,52 +50,48 @@ TEST_F(ScanTest, ReportsBridgesOnlyWithAddressNameAndSignal) {
 
     std::lock_guard<std::mutex> lock(recorder().mutex);
     for (const auto& s : recorder().sightings) {
-        EXPECT_NE(s.address, addressOf(headphones));
+        EXPECT_NE(s.address, headphones);
         EXPECT_NE(s.thread, testThread);
+        ASSERT_EQ(s.data.size(), 8u);
         EXPECT_EQ(std::string(s.data.begin() + 2, s.data.begin() + 7), "QB772");
-        if (s.address == addressOf(other)) {
+        if (s.address == other->addressText()) {
             EXPECT_EQ(s.rssi, -71);
             if (s.name) {
                 EXPECT_EQ(*s.name, "Workshop");
             }
         } else {
-            EXPECT_EQ(s.address, addressOf(bridge));
-            EXPECT_EQ(s.rssi, bridge->rssi());
+            EXPECT_EQ(s.address, bridgeAddress());
+            EXPECT_EQ(s.rssi, bridgeConfig.rssi);
             if (s.name) {
-                EXPECT_EQ(*s.name, bridge->name());
+                EXPECT_EQ(*s.name, bridgeConfig.name);
             }
         }
     }
     // The terminal keys its table by this exact text: upper-case, colon-separated.
-    EXPECT_EQ(addressOf(bridge).size(), 17u);
-    EXPECT_EQ(addressOf(bridge).find_first_of("abcdef"), std::string::npos);
+    EXPECT_EQ(bridgeAddress().size(), 17u);
+    EXPECT_EQ(bridgeAddress().find_first_of("abcdef"), std::string::npos);
 }
 
 TEST_F(ScanTest, StopNowEndsReports) {
-    QB_IN_PROCESS_ONLY("virtual time and the world's scanning state");
     ASSERT_EQ(QB7720Ble_BLE_Scan(1, onSighting), 0);
     ASSERT_TRUE(eventually([] { return sightingCount() > 0; }));
     ASSERT_EQ(QB7720Ble_BLE_Scan(0, nullptr), 0);
     EXPECT_FALSE(qb::devicelib::processScanner().running());
-    EXPECT_TRUE(eventually([&] { return !emu->world()->scanning(); }));
-    emu->waitIdle();
+    EXPECT_TRUE(eventually([&] { return !discovering(); }));
+    settle();
     const auto afterStop = sightingCount();
-    emu->clock().advance(std::chrono::seconds(1));  // a second of advertising, nobody listening
-    emu->waitIdle();
+    passAdvertisingTime(std::chrono::seconds(1));  // ten advertisements of the bridge, nobody listening
     EXPECT_EQ(sightingCount(), afterStop);
 }
 
 TEST_F(ScanTest, NoRadioAnswersOne) {
-    QB_IN_PROCESS_ONLY("control of the local radios");
-    auto o = options();
-    o.radios.clear();
-    useEmulator(o);
+    radio->setRadioOn(false);
     EXPECT_EQ(QB7720Ble_BLE_Scan(1, onSighting), QB7720LIB_NO_RADIO);
     EXPECT_FALSE(qb::devicelib::processScanner().running());
 }
 
 TEST_F(ScanTest, AScannerThatCannotStartAnswersOne) {
-    QB_IN_PROCESS_ONLY("fault injection");
+    QB_IN_PROCESS_ONLY("fault injection of the watcher's start");
     emu->injectError(qb::emulator::Operation::AdvertisementWatcherStart, qb::platform::hresult::kFail);
     EXPECT_EQ(QB7720Ble_BLE_Scan(1, onSighting), QB7720LIB_NO_RADIO);
     // The failure was that one attempt's: the next call scans.
@@ -105,10 +105,9 @@ TEST_F(ScanTest, ANullCallbackIsRefused) {
 }
 
 TEST_F(ScanTest, DiscoveryStopsWhenNotRenewedAndLastsWhileItIs) {
-    QB_IN_PROCESS_ONLY("the world's scanning state");
     // The process scanner waits 2 s; this one is the same code with a shorter wait.
     std::atomic<int> reports{0};
-    Scanner scanner([p = emu->platform()] { return p; }, std::chrono::milliseconds(400));
+    Scanner scanner([p = testPlatform()] { return p; }, std::chrono::milliseconds(400));
     auto count = [&](const BridgeSighting&) { ++reports; };
 
     ASSERT_EQ(scanner.request(count), Scanner::Result::Scanning);
@@ -119,7 +118,7 @@ TEST_F(ScanTest, DiscoveryStopsWhenNotRenewedAndLastsWhileItIs) {
     }
     EXPECT_GT(reports.load(), 0);
     EXPECT_TRUE(eventually([&] { return !scanner.running(); }));
-    EXPECT_TRUE(eventually([&] { return !emu->world()->scanning(); }));
+    EXPECT_TRUE(eventually([&] { return !discovering(); }));
 
     // Started again after stopping by itself.
     const int before = reports.load();
@@ -143,21 +142,21 @@ TEST_F(ScanTest, ARenewalFromInsideAReportAndAStopFromInsideOneAreSafe) {
 }
 
 TEST_F(ScanTest, AConnectStopsDiscoveryAndTheNextScanResumesIt) {
-    QB_IN_PROCESS_ONLY("the world's scanning state and a bridge added later");
     ASSERT_EQ(QB7720Ble_BLE_Scan(1, onSighting), 0);
     ASSERT_TRUE(eventually([] { return sightingCount() > 0; }));
-    QB7720HANDLE* h = connect(bridge);
+    QB7720HANDLE* h = connectBridge();
     ASSERT_NE(h, nullptr);
     EXPECT_FALSE(qb::devicelib::processScanner().running());
-    EXPECT_TRUE(eventually([&] { return !emu->world()->scanning(); }));
+    EXPECT_TRUE(eventually([&] { return !discovering(); }));
 
-    auto other = emu->addBridge();
+    auto other = radio->addBridge();
     ASSERT_EQ(QB7720Ble_BLE_Scan(1, onSighting), 0);
+    EXPECT_TRUE(eventually([&] { return discovering(); }));
     EXPECT_TRUE(eventually([&] {
         return recorder().count([&](Recorder& r) {
             return static_cast<std::size_t>(
                 std::count_if(r.sightings.begin(), r.sightings.end(),
-                              [&](auto& s) { return s.address == addressOf(other); }));
+                              [&](auto& s) { return s.address == other->addressText(); }));
         }) > 0;
     }));
 }
