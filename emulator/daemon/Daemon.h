@@ -81,7 +81,8 @@ class Daemon {
 
     // Calls that are to fail, set through the control object, each with the error it fails with.
     // Writes and notifications: while a fault is due, AcquireWrite / AcquireNotify are refused, so the
-    // client takes WriteValue / StartNotify, which fail and use one up.
+    // client takes WriteValue / StartNotify, which fail and use one up. A write socket acquired
+    // before stays as it is: a write without response has no answer that could carry the failure.
     enum class Fault { Write, Connect, Read, Notify };
     struct FaultError {
         std::string name;
