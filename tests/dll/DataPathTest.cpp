@@ -66,33 +66,24 @@ struct WriteFault {
     platform::HResult code;
     BridgeResult expected;
     bool debugLine;
-    // The daemon refuses writes as not permitted, and nothing else.
-    bool onBus;
 };
 
 class WriteFaultTest : public DataPathTest, public ::testing::WithParamInterface<WriteFault> {};
 
 TEST_P(WriteFaultTest, MapsToItsResult) {
     const WriteFault& fault = GetParam();
-    if (!fault.onBus) {
-        QB_IN_PROCESS_ONLY("fault injection");
-    }
-    if (!emu) {
-        radio->failWrites(*bridge, 1);
-    } else if (fault.gattStatus) {
+    if (fault.gattStatus) {
+        QB_IN_PROCESS_ONLY("a GATT status instead of an error");
         emu->injectGattStatus(Operation::CharacteristicWriteValue,
                               platform::GattCommunicationStatus::ProtocolError);
     } else {
-        emu->injectError(Operation::CharacteristicWriteValue, fault.code);
+        failNext(Operation::CharacteristicWriteValue, fault.code);
     }
-    const auto linesBefore = emu ? emu->callCount(Operation::OutputDebugString) : 0;
     const auto writesBefore = bridgeWriteCount();
     const uint8_t byte = 1;
-    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), fault.expected);
-    // The debug output is counted in process only.
-    if (emu) {
-        EXPECT_EQ(emu->callCount(Operation::OutputDebugString) - linesBefore, fault.debugLine ? 1u : 0u);
-    }
+    const auto lines =
+        debugLinesDuring([&] { EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), fault.expected); });
+    EXPECT_EQ(lines, fault.debugLine ? 1u : 0u);
     EXPECT_EQ(bridgeWriteCount(), writesBefore);
     EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultOk)
         << "the fault outlived its call";
@@ -102,12 +93,12 @@ TEST_P(WriteFaultTest, MapsToItsResult) {
 INSTANTIATE_TEST_SUITE_P(
     Results, WriteFaultTest,
     ::testing::Values(
-        WriteFault{"GattStatus", true, 0, BridgeResultGattStatusError, false, false},
-        WriteFault{"InvalidPdu", false, hresult::kAttInvalidPdu, BridgeResultOperationRejected, false, false},
+        WriteFault{"GattStatus", true, 0, BridgeResultGattStatusError, false},
+        WriteFault{"InvalidPdu", false, hresult::kAttInvalidPdu, BridgeResultOperationRejected, false},
         WriteFault{"WriteNotPermitted", false, hresult::kAttWriteNotPermitted, BridgeResultAccessDenied,
-                   false, true},
-        WriteFault{"AccessDenied", false, hresult::kAccessDenied, BridgeResultAccessDenied, false, false},
-        WriteFault{"OtherError", false, hresult::kFail, BridgeResultPlatformError, true, false}),
+                   false},
+        WriteFault{"AccessDenied", false, hresult::kAccessDenied, BridgeResultAccessDenied, false},
+        WriteFault{"OtherError", false, hresult::kFail, BridgeResultPlatformError, true}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(DataPathTest, ErrorWhileSearchingTheCharacteristicIsMappedAndLogged) {
@@ -123,23 +114,25 @@ TEST_F(DataPathTest, ErrorWhileSearchingTheCharacteristicIsMappedAndLogged) {
 }
 
 TEST_F(DataPathTest, DebugLinesNeedQB7720Debug) {
-    QB_IN_PROCESS_ONLY("fault injection and the debug output's count");
 #ifdef _WIN32
     GTEST_SKIP() << "on Windows the debug lines always go to OutputDebugStringW";
 #endif
     const uint8_t byte = 1;
+    const auto failingWrite = [&] {
+        EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
+    };
     for (const char* value : {"", "0"}) {
         setEnv("QB7720_DEBUG", value);
-        emu->injectError(Operation::CharacteristicWriteValue, hresult::kFail);
-        const auto linesBefore = emu->callCount(Operation::OutputDebugString);
-        EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
-        EXPECT_EQ(emu->callCount(Operation::OutputDebugString), linesBefore) << '"' << value << '"';
+        failNext(Operation::CharacteristicWriteValue, hresult::kFail);
+        EXPECT_EQ(debugLinesDuring(failingWrite), 0u) << '"' << value << '"';
     }
     setEnv("QB7720_DEBUG", nullptr);
-    emu->injectError(Operation::CharacteristicWriteValue, hresult::kFail);
-    const auto linesBefore = emu->callCount(Operation::OutputDebugString);
-    EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultPlatformError);
-    EXPECT_EQ(emu->callCount(Operation::OutputDebugString), linesBefore);
+    failNext(Operation::CharacteristicWriteValue, hresult::kFail);
+    EXPECT_EQ(debugLinesDuring(failingWrite), 0u);
+    // The same failure with QB7720_DEBUG set is written.
+    setEnv("QB7720_DEBUG", "1");
+    failNext(Operation::CharacteristicWriteValue, hresult::kFail);
+    EXPECT_EQ(debugLinesDuring(failingWrite), 1u);
 }
 
 TEST(DebugLineLimit, CutsAt255CharactersWithoutSplittingOne) {
@@ -185,31 +178,44 @@ TEST_F(ReadTest, ValueIsCutToTheCapacityOrStoredWhole) {
 }
 
 TEST_F(ReadTest, FailuresLeaveBufferAndLengthAlone) {
-    QB_IN_PROCESS_ONLY("fault injection of reads");
     struct Case {
         bool gattStatus;
         platform::HResult code;
         BridgeResult expected;
+        // The BlueZ backend reports a refused read as the read's status, as the result of a read
+        // does, not as an error.
+        BridgeResult expectedOnBus;
     };
-    const Case cases[] = {{true, 0, BridgeResultGattStatusError},
-                          {false, hresult::kAccessDenied, BridgeResultAccessDenied},
-                          {false, hresult::kAttWriteNotPermitted, BridgeResultAccessDenied},
-                          {false, hresult::kFail, BridgeResultPlatformError}};
+    const Case cases[] = {
+        {true, 0, BridgeResultGattStatusError, BridgeResultGattStatusError},
+        {false, hresult::kAccessDenied, BridgeResultAccessDenied, BridgeResultGattStatusError},
+        {false, hresult::kAttWriteNotPermitted, BridgeResultAccessDenied, BridgeResultGattStatusError},
+        {false, hresult::kFail, BridgeResultPlatformError, BridgeResultPlatformError}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        // The daemon fails with errors only.
         if (c.gattStatus) {
+            if (!emu) continue;
             emu->injectGattStatus(Operation::CharacteristicReadValue,
                                   platform::GattCommunicationStatus::Unreachable);
         } else {
-            emu->injectError(Operation::CharacteristicReadValue, c.code);
+            failNext(Operation::CharacteristicReadValue, c.code);
         }
         std::array<uint8_t, 8> buffer{};
         uint32_t length = 8;
-        const auto linesBefore = emu->callCount(Operation::OutputDebugString);
-        EXPECT_EQ(QB7720ReadBuffer(handle, 0xFFF3, buffer.data(), &length), c.expected);
+        const auto lines = debugLinesDuring([&] {
+            EXPECT_EQ(QB7720ReadBuffer(handle, 0xFFF3, buffer.data(), &length),
+                      emu ? c.expected : c.expectedOnBus);
+        });
         EXPECT_EQ(length, 8u);
         EXPECT_EQ(buffer, (std::array<uint8_t, 8>{}));
-        EXPECT_EQ(emu->callCount(Operation::OutputDebugString), linesBefore);
+        EXPECT_EQ(lines, 0u);
     }
+    // The faults were used up: the value reads again.
+    std::array<uint8_t, 8> eight{};
+    uint32_t eightLength = 8;
+    EXPECT_EQ(QB7720ReadBuffer(handle, 0xFFF3, eight.data(), &eightLength), BridgeResultOk);
+    EXPECT_EQ(eightLength, 8u);
     uint8_t byte = 0;
     uint32_t length = 1;
     EXPECT_EQ(QB7720ReadBuffer(handle, 0xB001, &byte, &length), BridgeResultNoCharacteristic);
@@ -290,23 +296,35 @@ TEST_F(NotifyTest, UnregisterStopsDeliveryAndTurnsTheDescriptorOff) {
 }
 
 TEST_F(NotifyTest, DescriptorFailuresGiveTheirResults) {
-    QB_IN_PROCESS_ONLY("fault injection");
-    emu->injectGattStatus(Operation::CharacteristicWriteCccd,
-                          platform::GattCommunicationStatus::ProtocolError);
-    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first),
-              BridgeResultGattStatusError);
-    emu->injectError(Operation::CharacteristicWriteCccd, hresult::kAccessDenied);
+    // The daemon fails subscriptions with errors only: not with a status, not their unsubscriptions.
+    if (emu) {
+        emu->injectGattStatus(Operation::CharacteristicWriteCccd,
+                              platform::GattCommunicationStatus::ProtocolError);
+        EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first),
+                  BridgeResultGattStatusError);
+    }
+    failNext(Operation::CharacteristicWriteCccd, hresult::kAccessDenied);
     EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF3, &Received::callback, &first),
               BridgeResultOperationRejected);
-    emu->injectError(Operation::CharacteristicWriteCccd, hresult::kFail);
+    failNext(Operation::CharacteristicWriteCccd, hresult::kFail);
     EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first),
               BridgeResultUnknownHandle);
-    emu->injectError(Operation::CharacteristicAddValueChanged, hresult::kFail);
-    EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF2, &Received::callback, &first),
-              BridgeResultUnknownHandle);
+    if (emu) {
+        emu->injectError(Operation::CharacteristicAddValueChanged, hresult::kFail);
+        EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF2, &Received::callback, &first),
+                  BridgeResultUnknownHandle);
+    }
 
     // A refused unregistration leaves the subscription delivering.
     ASSERT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &first), BridgeResultOk);
+    if (!emu) {
+        // Once: the refused registrations left no handler behind.
+        notifyFromBridge(0xFFF1, {9});
+        EXPECT_TRUE(eventually([&] { return first.count() >= 1; }));
+        settle();
+        EXPECT_EQ(first.count(), 1u);
+        return;
+    }
     emu->injectError(Operation::CharacteristicWriteCccd, hresult::kAccessDenied);
     EXPECT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, nullptr, nullptr), BridgeResultOperationRejected);
     notifyFromBridge(0xFFF1, {9});

@@ -1,5 +1,6 @@
 #include "DllTestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -7,6 +8,8 @@
 
 #if defined(QB_TEST_HAVE_BUS)
 #include <sdbus-c++/sdbus-c++.h>
+
+#include "ErrorMap.h"
 #endif
 
 #include "datapath/SerialState.h"
@@ -101,7 +104,8 @@ std::vector<emulator::WriteRecord> DllTest::writesOf(TestBridge& b) {
     return last;
 }
 
-std::vector<emulator::WriteRecord> DllTest::writesTo(TestBridge& b, std::uint16_t shortUuid, std::size_t from) {
+std::vector<emulator::WriteRecord> DllTest::writesTo(TestBridge& b, std::uint16_t shortUuid,
+                                                     std::size_t from) {
     const auto handle = valueHandle(shortUuid);
     const auto all = writesOf(b);
     std::vector<emulator::WriteRecord> out;
@@ -126,7 +130,8 @@ std::uint16_t DllTest::valueHandle(std::uint16_t shortUuid) {
     return 0;
 }
 
-std::uint16_t DllTest::valueHandle(const std::shared_ptr<emulator::VirtualDevice>& device, std::uint16_t shortUuid) {
+std::uint16_t DllTest::valueHandle(const std::shared_ptr<emulator::VirtualDevice>& device,
+                                   std::uint16_t shortUuid) {
     const auto* entry = device->findCharacteristic(shortUuid);
     return entry ? entry->valueHandle : 0;
 }
@@ -151,6 +156,46 @@ bool DllTest::notifyOnly(TestBridge& from, std::uint16_t handle, const Bytes& va
     }
 #endif
     return modelOf(from)->notify(handle, value);
+}
+
+void DllTest::failNext(Operation op, platform::HResult code, int count, const TestBridge* target) {
+    if (emu) return emu->injectError(op, code, count);
+#if defined(QB_TEST_HAVE_BUS)
+    const char* call = nullptr;
+    switch (op) {
+        case Operation::CharacteristicWriteValue:
+            call = "write";
+            break;
+        case Operation::CharacteristicReadValue:
+            call = "read";
+            break;
+        case Operation::CharacteristicWriteCccd:
+            call = "notify";
+            break;
+        default:
+            FAIL() << "the daemon cannot fail " << emulator::operationName(op);
+    }
+    const auto error = bluez::bluezErrorFor(code);
+    std::lock_guard<std::mutex> lock(bus_->mutex);
+    bus_->control->callMethod("FailWith")
+        .onInterface("org.qb7720.EmulatorControl1")
+        .withArguments(emulator::World::addressText((target ? *target : *bridge).address()),
+                       std::string(call), static_cast<std::uint32_t>(count), error.name, error.message);
+#else
+    static_cast<void>(target);
+#endif
+}
+
+std::size_t DllTest::debugLinesDuring(const std::function<void()>& action) {
+    if (emu) {
+        const auto before = emu->callCount(Operation::OutputDebugString);
+        action();
+        return static_cast<std::size_t>(emu->callCount(Operation::OutputDebugString) - before);
+    }
+    ::testing::internal::CaptureStderr();
+    action();
+    const auto text = ::testing::internal::GetCapturedStderr();
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 void DllTest::reconnect(TestBridge& b) {

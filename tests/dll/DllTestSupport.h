@@ -43,7 +43,8 @@ class DllTest : public ::testing::Test {
     // The in-process model behind a bridge (null on the bus).
     std::shared_ptr<emulator::VirtualBridge> modelOf(const TestBridge& bridge) const;
 
-    QB7720DeviceHandle open(const std::shared_ptr<TestBridge>& bridge, ConnectStatusCallback callback = nullptr);
+    QB7720DeviceHandle open(const std::shared_ptr<TestBridge>& bridge,
+                            ConnectStatusCallback callback = nullptr);
     // Devices of their own GATT database exist in process only.
     QB7720DeviceHandle open(const std::shared_ptr<emulator::VirtualDevice>& device,
                             ConnectStatusCallback callback = nullptr);
@@ -56,7 +57,8 @@ class DllTest : public ::testing::Test {
     // daemon through a socket, after the call that made them returned).
     std::vector<emulator::WriteRecord> writesOf(TestBridge& bridge);
     // Those to one characteristic, in order, from the index `from` of all its writes on.
-    std::vector<emulator::WriteRecord> writesTo(TestBridge& bridge, std::uint16_t shortUuid, std::size_t from = 0);
+    std::vector<emulator::WriteRecord> writesTo(TestBridge& bridge, std::uint16_t shortUuid,
+                                                std::size_t from = 0);
     std::size_t bridgeWriteCount() { return writesOf(*bridge).size(); }
 
     // Value handles of a bridge's characteristics: every bridge model lays them out alike, in this
@@ -66,10 +68,22 @@ class DllTest : public ::testing::Test {
                                      std::uint16_t shortUuid);
 
     // Sends a value as the bridge's notification and settles; sends nothing while notifications are off.
-    void notifyFromBridge(std::uint16_t shortUuid, const Bytes& value) { notifyFrom(*bridge, shortUuid, value); }
+    void notifyFromBridge(std::uint16_t shortUuid, const Bytes& value) {
+        notifyFrom(*bridge, shortUuid, value);
+    }
     void notifyFrom(TestBridge& from, std::uint16_t shortUuid, const Bytes& value);
     // Sends without settling; safe from any thread. True when it went out.
     bool notifyOnly(TestBridge& from, std::uint16_t valueHandle, const Bytes& value);
+    // The next `count` calls of `op` fail with `code`: in process as the platform's error; on the bus
+    // (for the fixture's bridge, or `target`) as the BlueZ error the backend turns into `code`. The
+    // daemon fails writes, reads and subscriptions only, and cannot fail a write without response
+    // that goes through a socket the backend already holds.
+    void failNext(Operation op, platform::HResult code, int count = 1, const TestBridge* target = nullptr);
+
+    // Debug lines the library wrote while `action` ran: counted by the in-process platform; over the
+    // bus read back from the standard error, where the BlueZ backend writes them.
+    std::size_t debugLinesDuring(const std::function<void()>& action);
+
     // Makes the link to the bridge again from outside the library: in process from the bridge's side,
     // on the bus as another client of the host's stack would.
     void reconnect(TestBridge& bridge);

@@ -226,7 +226,8 @@ class CloseTest : public DllTest {
         QB7720CloseDevice(handle);
         const auto took = std::chrono::steady_clock::now() - start;
         if (emu) {
-            EXPECT_EQ(takeSleeps(), (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)}));
+            EXPECT_EQ(takeSleeps(),
+                      (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)}));
         } else {
             EXPECT_GE(took, std::chrono::milliseconds(1000));
         }

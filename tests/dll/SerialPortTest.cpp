@@ -115,7 +115,8 @@ TEST_F(SerialPortTest, OpenSubscribesWaitsAndSetsTheDefaultLine) {
     // On the bus the sleeps cannot be seen, only the real time they took.
     if (emu) {
         emu->setSleepHook(nullptr);
-        EXPECT_EQ(sleeps, (std::vector<milliseconds>{milliseconds(1000), milliseconds(100), milliseconds(100)}));
+        EXPECT_EQ(sleeps,
+                  (std::vector<milliseconds>{milliseconds(1000), milliseconds(100), milliseconds(100)}));
     } else {
         EXPECT_GE(took, milliseconds(1200));
     }
@@ -176,15 +177,12 @@ TEST_F(SerialPortTest, FailureAnywhereInTheSequenceClosesTheDevice) {
                           {Operation::CharacteristicWriteValue, true},
                           {Operation::CharacteristicReadValue, false}};
     for (const Case& c : cases) {
-        // The daemon fails writes only.
-        if (!emu && c.op != Operation::CharacteristicWriteValue) continue;
         SCOPED_TRACE(emulator::operationName(c.op));
-        if (!emu) {
-            radio->failWrites(*bridge, 1);
-        } else if (c.gattStatus) {
+        // The daemon fails with errors, not statuses.
+        if (c.gattStatus && emu) {
             emu->injectGattStatus(c.op, platform::GattCommunicationStatus::ProtocolError);
         } else {
-            emu->injectError(c.op, hresult::kFail);
+            failNext(c.op, hresult::kFail);
         }
         EXPECT_EQ(openUart(bridge), nullptr);
         settle();
@@ -227,7 +225,8 @@ TEST_F(SerialPortTest, PiecesAreMtuMinusThree) {
         for (std::size_t i = 0; i + 1 < sizes.size(); ++i) ASSERT_EQ(sizes[i], std::min(c.mtu - 3u, 512u));
         EXPECT_EQ(sizes.back(), c.last);
         Bytes joined;
-        for (const auto& w : targetWrites(0xFFF2)) joined.insert(joined.end(), w.value.begin(), w.value.end());
+        for (const auto& w : targetWrites(0xFFF2))
+            joined.insert(joined.end(), w.value.begin(), w.value.end());
         EXPECT_EQ(joined, Bytes(buffer.begin(), buffer.end()));
         QB7720CloseDevice(handle);
     }
@@ -368,12 +367,15 @@ TEST_F(SerialPortTest, SetSerialBaudSendsTheFrameAndReadsTheReply) {
 
     // Over the bus the frame goes through the write socket the backend holds, which the daemon
     // cannot fail.
-    if (!emu) return;
-    emu->injectGattStatus(Operation::CharacteristicWriteValue, platform::GattCommunicationStatus::ProtocolError);
+    if (emu) {
+        emu->injectGattStatus(Operation::CharacteristicWriteValue,
+                              platform::GattCommunicationStatus::ProtocolError);
+        EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 0);
+        EXPECT_EQ(target->lineSettings(), (emulator::LineSettings{1000000, 7, 2, 2}));
+    }
+    failNext(Operation::CharacteristicReadValue, hresult::kFail, 1, target.get());
     EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 0);
-    EXPECT_EQ(target->lineSettings(), (emulator::LineSettings{1000000, 7, 2, 2}));
-    emu->injectError(Operation::CharacteristicReadValue, hresult::kFail);
-    EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 0);
+    EXPECT_EQ(QB7720UartSetSerialBaud(handle, 9600, 8, 1, 0), 1) << "the fault outlived its call";
 }
 
 TEST_F(SerialPortTest, SetSerialModemSendsTwelveBytes) {
@@ -385,9 +387,9 @@ TEST_F(SerialPortTest, SetSerialModemSendsTwelveBytes) {
     EXPECT_EQ(commands[0].value, (Bytes{0x07, 0x05, 0x00, 0x00, 0x01, 0x01, 0x01, 0x03, 0, 0, 0, 0}));
     EXPECT_FALSE(commands[0].withResponse);
     EXPECT_EQ(target->modemOutputs(), (emulator::ModemOutputs{true, true, true}));
-    if (!emu) return;  // reads fail in process only
-    emu->injectError(Operation::CharacteristicReadValue, hresult::kFail);
+    failNext(Operation::CharacteristicReadValue, hresult::kFail, 1, target.get());
     EXPECT_EQ(QB7720UartSetSerialModem(handle, 0, 0, 0), 0);
+    EXPECT_EQ(QB7720UartSetSerialModem(handle, 0, 0, 0), 1) << "the fault outlived its call";
 }
 
 }  // namespace
