@@ -1,5 +1,7 @@
-// Enumeration against the emulator. The clock is virtual: the library's scan sleep returns through a
-// hook in which the test lets the devices advertise (and change) while both watchers really run.
+// Enumeration against emulated bridges. In process the clock is virtual: the library's scan sleep
+// returns through a hook in which the test lets the devices advertise (and change) while both
+// watchers really run. On the bus the scan lasts its real time, and what a test does during it runs
+// on a thread of its own once the library's watchers are listening.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -9,6 +11,8 @@
 #include <thread>
 
 #include "EmulatorFixture.h"
+#include "discovery/DeviceCollector.h"
+#include "exports/LibraryLock.h"
 
 namespace qb::test {
 namespace {
@@ -18,6 +22,9 @@ using emulator::Operation;
 using namespace std::chrono_literals;
 
 constexpr char kUnwritten = '\x5A';
+// Virtual in process, so any length will do; real on the bus, where bridges advertise every 100 ms.
+constexpr std::uint32_t kScanMs = 5000;
+constexpr std::uint32_t kBusScanMs = 1500;
 
 bool untouched(const DeviceEntry& e) {
     const auto* bytes = reinterpret_cast<const char*>(&e);
@@ -34,10 +41,32 @@ BridgeConfig bridge(std::string name, std::uint64_t address = 0, std::int16_t rs
     return c;
 }
 
+// Whether the enumeration under way lists this device, among the named devices or the unnamed ones.
+bool listed(std::uint64_t address, bool named) {
+    const auto text = emulator::World::addressText(address);
+    dll::LibraryLockGuard lock(dll::libraryLock());
+    const auto& lists = dll::discovery::enumerationLists();
+    const auto& devices = named ? lists.namedDevices : lists.unnamedDevices;
+    return std::any_of(devices.begin(), devices.end(),
+                       [&](const auto& d) { return d->id().find(text) != std::string::npos; });
+}
+
+// Whether the enumeration under way has kept an advertisement of this device.
+bool recorded(std::uint64_t address) {
+    const auto bytes = addressBytes(address);
+    dll::LibraryLockGuard lock(dll::libraryLock());
+    const auto& records = dll::discovery::enumerationLists().advertRecords;
+    return std::any_of(records.begin(), records.end(), [&](const auto& r) {
+        const auto kept = dll::discovery::recordAddress(r);
+        return std::equal(kept.begin(), kept.end(), bytes.begin());
+    });
+}
+
 class EnumDevice : public EmulatorTest {
   protected:
     void SetUp() override {
         EmulatorTest::SetUp();
+        if (!emu) return;
         emu->setSleepHook([this](std::chrono::milliseconds) {
             emu->waitIdle();  // every device the watcher found at its start has been added
             if (duringScan) {
@@ -48,18 +77,41 @@ class EnumDevice : public EmulatorTest {
         });
     }
 
-    // One advertising interval passes; every advertisement it brings has been delivered.
-    void advertiseRound() {
-        emu->clock().advance(100ms);
-        emu->waitIdle();
+    std::shared_ptr<TestBridge> add(BridgeConfig config) {
+        auto b = addBridge(config);
+        added.push_back(b);
+        return b;
     }
+
+    std::uint32_t scanTime() const { return emu ? kScanMs : kBusScanMs; }
 
     // Runs an enumeration into an array of `slots` entries, all bytes marked unwritten.
     std::uint32_t enumerate(std::uint32_t capacity, const char* filter = nullptr, std::size_t slots = 8) {
         entries.assign(slots, DeviceEntry{});
         for (auto& e : entries) std::memset(&e, kUnwritten, sizeof e);
         std::uint32_t count = capacity;
-        QB7720EnumDevice(5000, filter, entries.data(), &count);
+        if (emu || !duringScan) {
+            QB7720EnumDevice(scanTime(), filter, entries.data(), &count);
+            return count;
+        }
+        std::atomic<bool> over{false};
+        bool inTime = false;
+        std::thread during([&] {
+            // As the hook does in process: first every device the watcher found at its start is listed
+            // (discovery on: the lists are this enumeration's).
+            const bool begun = eventually([&] {
+                return scanning() && std::all_of(added.begin(), added.end(), [](const auto& b) {
+                           return listed(b->address(), true) || listed(b->address(), false);
+                       });
+            });
+            if (!begun) return;
+            duringScan();
+            inTime = !over.load();
+        });
+        QB7720EnumDevice(scanTime(), filter, entries.data(), &count);
+        over.store(true);
+        during.join();
+        EXPECT_TRUE(inTime) << "what the test does during the scan did not happen within it";
         return count;
     }
 
@@ -71,22 +123,27 @@ class EnumDevice : public EmulatorTest {
 
     std::function<void()> duringScan;
     std::vector<DeviceEntry> entries;
+    // The bridges of the test, including any it removed.
+    std::vector<std::shared_ptr<TestBridge>> added;
 };
 
 TEST_F(EnumDevice, ReportsNamedBridgesThatAdvertised) {
-    emu->addBridge(bridge("QB7720-A", 0xC2A1B3D4E5F6, -55, 0x31));
-    emulator::DeviceConfig headset;
-    headset.name = "Headset";
-    emu->addDevice(headset);
-    emulator::DeviceConfig lookalike;  // the right company but not the bridge's letters
-    lookalike.name = "Lookalike";
-    lookalike.manufacturerData = {{0xAB57, {0, 0, 'Q', 'B', '7', '7', '3', 0x30}}};
-    emu->addDevice(lookalike);
+    add(bridge("QB7720-A", 0xC2A1B3D4E5F6, -55, 0x31));
+    // The daemon serves bridges only.
+    if (emu) {
+        emulator::DeviceConfig headset;
+        headset.name = "Headset";
+        emu->addDevice(headset);
+        emulator::DeviceConfig lookalike;  // the right company but not the bridge's letters
+        lookalike.name = "Lookalike";
+        lookalike.manufacturerData = {{0xAB57, {0, 0, 'Q', 'B', '7', '7', '3', 0x30}}};
+        emu->addDevice(lookalike);
+    }
 
     ASSERT_EQ(enumerate(8), 1u);
     const DeviceEntry& e = entries[0];
     EXPECT_STREQ(e.name, "QB7720-A");
-    EXPECT_EQ(std::string(e.id), emu->deviceId(0xC2A1B3D4E5F6));
+    EXPECT_EQ(std::string(e.id), deviceId(0xC2A1B3D4E5F6));
     EXPECT_NE(std::string(e.id).find("c2:a1:b3:d4:e5:f6"), std::string::npos);
     EXPECT_EQ(e.rssi, -55);
     EXPECT_EQ(e.tagByte, 0x31);
@@ -95,9 +152,9 @@ TEST_F(EnumDevice, ReportsNamedBridgesThatAdvertised) {
 }
 
 TEST_F(EnumDevice, NameFilterIsACaseSensitiveSubstring) {
-    emu->addBridge(bridge("BLE-UART-1"));
-    emu->addBridge(bridge("ble-uart"));
-    emu->addBridge(bridge("UART"));
+    add(bridge("BLE-UART-1"));
+    add(bridge("ble-uart"));
+    add(bridge("UART"));
 
     std::uint32_t count = enumerate(8, "UART");
     EXPECT_EQ(names(count), (std::vector<std::string>{"BLE-UART-1", "UART"}));
@@ -109,7 +166,7 @@ TEST_F(EnumDevice, NameFilterIsACaseSensitiveSubstring) {
 }
 
 TEST_F(EnumDevice, CapacityLimitsTheEntriesWritten) {
-    for (int i = 1; i <= 5; ++i) emu->addBridge(bridge("Bridge-" + std::to_string(i)));
+    for (int i = 1; i <= 5; ++i) add(bridge("Bridge-" + std::to_string(i)));
 
     std::uint32_t count = enumerate(2);
     EXPECT_EQ(names(count), (std::vector<std::string>{"Bridge-1", "Bridge-2"}));
@@ -120,21 +177,27 @@ TEST_F(EnumDevice, CapacityLimitsTheEntriesWritten) {
 }
 
 TEST_F(EnumDevice, FirstRecordedAdvertisementDecides) {
-    auto b = emu->addBridge(bridge("QB7720-A", 0, -60));
+    auto b = add(bridge("QB7720-A", 0, -60));
     duringScan = [&] {
         advertiseRound();
+        EXPECT_TRUE(recorded(b->address()));
         b->setRssi(-30);
         advertiseRound();
+        // The later value did reach the host while the scan ran.
+        if (!emu) {
+            EXPECT_EQ(lastHeard[b->address()], -30);
+        }
     };
     ASSERT_EQ(enumerate(8), 1u);
     EXPECT_EQ(entries[0].rssi, -60);
 }
 
 TEST_F(EnumDevice, DeviceNamedDuringTheScanIsReported) {
-    auto late = emu->addBridge(bridge("", 0xC05100000101));
-    emu->addBridge(bridge("Named", 0xC05100000102));
+    auto late = add(bridge("", 0xC05100000101));
+    add(bridge("Named", 0xC05100000102));
     duringScan = [&] {
-        late->setName("Late-Bridge");
+        EXPECT_TRUE(listed(late->address(), false));
+        rename(*late, "Late-Bridge");
         advertiseRound();
     };
     std::uint32_t count = enumerate(8);
@@ -144,12 +207,13 @@ TEST_F(EnumDevice, DeviceNamedDuringTheScanIsReported) {
 }
 
 TEST_F(EnumDevice, DeviceRemovedDuringTheScanIsNotReported) {
-    auto gone = emu->addBridge(bridge("Gone", 0xC05100000102));
-    emu->addBridge(bridge("Stays", 0xC05100000103));
+    auto gone = add(bridge("Gone", 0xC05100000102));
+    add(bridge("Stays", 0xC05100000103));
     duringScan = [&] {
         advertiseRound();  // both are recorded before one goes
-        emu->removeDevice(gone->address());
-        emu->waitIdle();
+        EXPECT_TRUE(recorded(gone->address()));
+        removeDevice(*gone);
+        if (emu) emu->waitIdle();
     };
     std::uint32_t count = enumerate(8);
     EXPECT_EQ(names(count), std::vector<std::string>{"Stays"});
@@ -158,27 +222,33 @@ TEST_F(EnumDevice, DeviceRemovedDuringTheScanIsNotReported) {
 TEST_F(EnumDevice, LongNamesAreCutAtACharacterBoundary) {
     std::string longName;
     while (longName.size() < 300) longName += "\xC3\xA9";  // two bytes each
-    emu->addBridge(bridge(longName, 0xC05100000201));
+    add(bridge(longName, 0xC05100000201));
     ASSERT_EQ(enumerate(8), 1u);
     EXPECT_EQ(std::string(entries[0].name), longName.substr(0, 258));
-    EXPECT_EQ(std::string(entries[0].id), emu->deviceId(0xC05100000201));
+    EXPECT_EQ(std::string(entries[0].id), deviceId(0xC05100000201));
 }
 
 TEST_F(EnumDevice, CallbackRegisteredBeforeIsNotRestored) {
-    emu->addBridge(bridge("QB7720-A"));
+    auto b = add(bridge("QB7720-A"));
     QB7720RegisterRSSINotify(&recordA);
     ASSERT_EQ(enumerate(8), 1u);
     recorderA().clear();
-    EXPECT_FALSE(emu->world()->scanning());
+    EXPECT_FALSE(scanning());
 
-    platform::BluetoothLEAdvertisementReceivedEventArgs a = emu->bridges()[0]->advertisements().at(0);
-    emu->emitAdvertisement(a);
-    emu->waitIdle();
+    // Heard all the same: in process sent to any watcher left, on the bus by a scan of the test's own.
+    if (emu) {
+        platform::BluetoothLEAdvertisementReceivedEventArgs a = emu->bridges()[0]->advertisements().at(0);
+        emu->emitAdvertisement(a);
+        emu->waitIdle();
+    } else {
+        hear({b->address()});
+    }
     EXPECT_TRUE(recorderA().reports().empty());
 }
 
 TEST_F(EnumDevice, PlatformErrorEndsWithCountZeroAndNoScannerRunning) {
-    emu->addBridge(bridge("QB7720-A"));
+    QB_IN_PROCESS_ONLY("faults of the platform's device watcher");
+    add(bridge("QB7720-A"));
     for (Operation op : {Operation::CreateDeviceWatcher, Operation::DeviceWatcherAddHandler,
                          Operation::DeviceWatcherStart, Operation::DeviceWatcherStop,
                          Operation::DeviceWatcherRemoveHandler, Operation::DeviceInformationId}) {
@@ -193,8 +263,9 @@ TEST_F(EnumDevice, PlatformErrorEndsWithCountZeroAndNoScannerRunning) {
 }
 
 TEST_F(EnumDevice, EntriesWrittenBeforeAnErrorStay) {
-    emu->addBridge(bridge("First", 0xC05100000301));
-    emu->addBridge(bridge("Second", 0xC05100000302));
+    QB_IN_PROCESS_ONLY("a device whose name cannot be read");
+    add(bridge("First", 0xC05100000301));
+    add(bridge("Second", 0xC05100000302));
     duringScan = [&] {
         advertiseRound();
         emulator::FaultTarget second;
@@ -207,21 +278,28 @@ TEST_F(EnumDevice, EntriesWrittenBeforeAnErrorStay) {
 }
 
 TEST_F(EnumDevice, SecondEnumerationWaitsForTheFirst) {
-    emu->addBridge(bridge("QB7720-A"));
-    std::atomic<int> scanning{0};
+    add(bridge("QB7720-A"));
+    std::atomic<int> inScan{0};
     std::atomic<int> overlap{0};
     duringScan = [&] {
-        if (scanning.fetch_add(1) != 0) overlap.fetch_add(1);
+        if (inScan.fetch_add(1) != 0) overlap.fetch_add(1);
         std::this_thread::sleep_for(20ms);  // widens the window another scan would fall into
         advertiseRound();
-        scanning.fetch_sub(1);
+        inScan.fetch_sub(1);
     };
+    // Over the bus the scans take real time: one after the other they last at least twice one.
+    const std::uint32_t scanMs = emu ? 1000 : kBusScanMs;
     std::uint32_t counts[2] = {8, 8};
     std::vector<DeviceEntry> results[2] = {std::vector<DeviceEntry>(8), std::vector<DeviceEntry>(8)};
-    std::thread other([&] { QB7720EnumDevice(1000, nullptr, results[1].data(), &counts[1]); });
-    QB7720EnumDevice(1000, nullptr, results[0].data(), &counts[0]);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread other([&] { QB7720EnumDevice(scanMs, nullptr, results[1].data(), &counts[1]); });
+    QB7720EnumDevice(scanMs, nullptr, results[0].data(), &counts[0]);
     other.join();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(overlap.load(), 0);
+    if (!emu) {
+        EXPECT_GE(elapsed, 2 * std::chrono::milliseconds(scanMs));
+    }
     EXPECT_EQ(counts[0], 1u);
     EXPECT_EQ(counts[1], 1u);
     EXPECT_STREQ(results[1][0].name, "QB7720-A");

@@ -1,4 +1,5 @@
-// The local radio exports over the emulator's classic radio search.
+// The local radio exports over the platform's classic radio search. The radios and their controller
+// versions are the in-process emulator's; over the bus only switching the one adapter off is possible.
 #include "EmulatorFixture.h"
 
 namespace qb::test {
@@ -12,7 +13,7 @@ class Radio : public EmulatorTest {
     void radios(std::vector<RadioConfig> list) { emu->setRadios(std::move(list)); }
 };
 
-RadioConfig radio(std::uint8_t version, bool infoFails = false, bool localInfoFails = false) {
+RadioConfig localRadio(std::uint8_t version, bool infoFails = false, bool localInfoFails = false) {
     RadioConfig r;
     r.version = version;
     r.infoFails = infoFails;
@@ -21,36 +22,50 @@ RadioConfig radio(std::uint8_t version, bool infoFails = false, bool localInfoFa
 }
 
 TEST_F(Radio, NoneFound) {
-    radios({});
+    radio->setRadioOn(false);
     EXPECT_EQ(QB7720IsBluetoothOpened(), 0);
     EXPECT_EQ(QB7720GetBluetoothVer(), 0);
 }
 
+TEST_F(Radio, RadioSwitchedOnAgainIsFoundAgain) {
+    EXPECT_EQ(QB7720IsBluetoothOpened(), 1);
+    // Over the bus the host learns of the switch from a signal, a moment after the switch.
+    radio->setRadioOn(false);
+    EXPECT_TRUE(eventually([] { return QB7720IsBluetoothOpened() == 0; }));
+    EXPECT_EQ(QB7720GetBluetoothVer(), 0);
+    radio->setRadioOn(true);
+    EXPECT_TRUE(eventually([] { return QB7720IsBluetoothOpened() == 1; }));
+}
+
 TEST_F(Radio, OneRadio) {
-    radios({radio(9)});
+    QB_IN_PROCESS_ONLY("a radio of a chosen controller version");
+    radios({localRadio(9)});
     EXPECT_EQ(QB7720IsBluetoothOpened(), 1);
     EXPECT_EQ(QB7720GetBluetoothVer(), 9);
 }
 
 TEST_F(Radio, LastAnsweringRadioGivesTheVersion) {
-    radios({radio(6), radio(8)});
+    QB_IN_PROCESS_ONLY("several local radios");
+    radios({localRadio(6), localRadio(8)});
     EXPECT_EQ(QB7720GetBluetoothVer(), 8);
     EXPECT_EQ(QB7720IsBluetoothOpened(), 1);
 
-    radios({radio(6), radio(8, false, true)});
+    radios({localRadio(6), localRadio(8, false, true)});
     EXPECT_EQ(QB7720GetBluetoothVer(), 6);
 }
 
 TEST_F(Radio, RadioWhoseInfoQueryFailsDoesNotCount) {
-    radios({radio(7, true)});
+    QB_IN_PROCESS_ONLY("a radio whose information query fails");
+    radios({localRadio(7, true)});
     EXPECT_EQ(QB7720IsBluetoothOpened(), 0);
 
-    radios({radio(7, true), radio(5)});
+    radios({localRadio(7, true), localRadio(5)});
     EXPECT_EQ(QB7720IsBluetoothOpened(), 1);
 }
 
 TEST_F(Radio, FailingSearchFindsNothing) {
-    radios({radio(9)});
+    QB_IN_PROCESS_ONLY("a radio search that fails");
+    radios({localRadio(9)});
     emu->injectError(Operation::FindFirstRadio, platform::hresult::kFail, 2);
     EXPECT_EQ(QB7720IsBluetoothOpened(), 0);
     EXPECT_EQ(QB7720GetBluetoothVer(), 0);
@@ -58,7 +73,8 @@ TEST_F(Radio, FailingSearchFindsNothing) {
 }
 
 TEST_F(Radio, SearchThatBreaksOffKeepsWhatItFound) {
-    radios({radio(6), radio(8)});
+    QB_IN_PROCESS_ONLY("several local radios and a search that breaks off");
+    radios({localRadio(6), localRadio(8)});
     emu->injectError(Operation::RadioFindNext, platform::hresult::kFail);
     EXPECT_EQ(QB7720GetBluetoothVer(), 6);
 }
