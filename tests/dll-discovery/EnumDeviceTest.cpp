@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 constexpr char kUnwritten = '\x5A';
 // Virtual in process, so any length will do; real on the bus, where bridges advertise every 100 ms.
 constexpr std::uint32_t kScanMs = 5000;
-constexpr std::uint32_t kBusScanMs = 1500;
+constexpr std::uint32_t kBusScanMs = 2000;
 
 bool untouched(const DeviceEntry& e) {
     const auto* bytes = reinterpret_cast<const char*>(&e);
