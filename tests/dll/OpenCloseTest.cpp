@@ -85,32 +85,42 @@ struct OpenFailure {
     const char* name;
     Operation op;
     bool gattStatus;  // else an error
+    // Over the bus the services are read after a connect, which the daemon can fail.
+    bool onBus;
 };
 
 class OpenFailureTest : public DllTest, public ::testing::WithParamInterface<OpenFailure> {};
 
 TEST_P(OpenFailureTest, ReturnsNullAndListsNothing) {
-    QB_IN_PROCESS_ONLY("fault injection");
     const OpenFailure& failure = GetParam();
-    if (failure.gattStatus) {
+    if (!failure.onBus) {
+        QB_IN_PROCESS_ONLY("fault injection at this stage");
+    }
+    if (!emu) {
+        radio->failConnects(*bridge, 1);
+    } else if (failure.gattStatus) {
         emu->injectGattStatus(failure.op, platform::GattCommunicationStatus::Unreachable);
     } else {
         emu->injectError(failure.op, hresult::kFail);
     }
     EXPECT_EQ(open(bridge), nullptr);
     EXPECT_EQ(listedSessions(), 0u);
-    EXPECT_EQ(emu->pendingFaults(), 0u) << "the fault was never reached";
+    if (emu) {
+        EXPECT_EQ(emu->pendingFaults(), 0u) << "the fault was never reached";
+    } else {
+        EXPECT_NE(open(bridge), nullptr) << "the fault was never reached";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Stages, OpenFailureTest,
-    ::testing::Values(OpenFailure{"FromId", Operation::DeviceFromId, false},
-                      OpenFailure{"StatusHandler", Operation::DeviceAddConnectionStatusChanged, false},
-                      OpenFailure{"Services", Operation::DeviceGetGattServices, false},
-                      OpenFailure{"ServicesStatus", Operation::DeviceGetGattServices, true},
-                      OpenFailure{"ServiceUuid", Operation::ServiceUuid, false},
-                      OpenFailure{"DeviceId", Operation::DeviceBluetoothDeviceId, false},
-                      OpenFailure{"GattSession", Operation::GattSessionFromDeviceId, false}),
+    ::testing::Values(OpenFailure{"FromId", Operation::DeviceFromId, false, false},
+                      OpenFailure{"StatusHandler", Operation::DeviceAddConnectionStatusChanged, false, false},
+                      OpenFailure{"Services", Operation::DeviceGetGattServices, false, false},
+                      OpenFailure{"ServicesStatus", Operation::DeviceGetGattServices, true, true},
+                      OpenFailure{"ServiceUuid", Operation::ServiceUuid, false, false},
+                      OpenFailure{"DeviceId", Operation::DeviceBluetoothDeviceId, false, false},
+                      OpenFailure{"GattSession", Operation::GattSessionFromDeviceId, false, false}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(OpenTest, UnknownIdentifierAndDeviceOutOfRangeGiveNull) {
