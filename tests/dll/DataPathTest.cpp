@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(DataPathTest, ErrorWhileSearchingTheCharacteristicIsMappedAndLogged) {
-    QB_IN_PROCESS_ONLY("fault injection");
+    QB_IN_PROCESS_ONLY("a failing search of the characteristic");
     const uint8_t byte = 1;
     emu->injectError(Operation::CharacteristicUuid, hresult::kAccessDenied);
     EXPECT_EQ(QB7720WriteBuffer(handle, 0xFFF2, 1, &byte, 1), BridgeResultAccessDenied);
@@ -229,7 +229,7 @@ TEST_F(DataPathTest, MtuIsTheSessionsAndErrorsAreMapped) {
 }
 
 TEST_F(DataPathTest, MtuErrorsAreMappedAndLeaveTheOutput) {
-    QB_IN_PROCESS_ONLY("fault injection");
+    QB_IN_PROCESS_ONLY("a failing MTU read");
     uint16_t mtu = 0xBEEF;
     emu->injectError(Operation::SessionMaxPduSize, hresult::kAccessDenied);
     EXPECT_EQ(QB7720GetMtu(handle, &mtu), BridgeResultAccessDenied);

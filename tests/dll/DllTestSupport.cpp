@@ -65,7 +65,7 @@ void DllTest::TearDown() {
             first = sessionTable().at(0);
         }
         if (first == nullptr) break;
-        radio->clearFaults();
+        if (radio) radio->clearFaults();
         QB7720CloseDevice(handleOf(first));
     }
     if (emu) emu->waitIdle();

@@ -52,7 +52,7 @@ TEST_F(FrameTest, GetAllOpHandleFillsTheCapacityAndKeepsTheCountWhenTheyDoNotFit
 }
 
 TEST_F(FrameTest, GetAllOpHandleKeepsEntriesWrittenBeforeAnError) {
-    QB_IN_PROCESS_ONLY("fault injection");
+    QB_IN_PROCESS_ONLY("a failing UUID read");
     const auto handle = open(addFiveCharacteristicDevice());
     std::array<uint16_t, 8> uuids{};
     uint16_t count = 8;
@@ -80,7 +80,7 @@ TEST_F(FrameTest, GetHandleActionReportsReadWriteAndNotifyBits) {
 }
 
 TEST_F(FrameTest, GetHandleActionLeavesTheMaskAloneOnFailure) {
-    QB_IN_PROCESS_ONLY("fault injection");
+    QB_IN_PROCESS_ONLY("a failing properties read");
     const auto handle = open(addFiveCharacteristicDevice());
     uint32_t mask = 0xDEAD;
     EXPECT_EQ(QB7720GetHandleAction(handle, 0xB000, &mask), BridgeResultNoCharacteristic);

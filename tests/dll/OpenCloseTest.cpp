@@ -70,7 +70,7 @@ TEST_F(OpenTest, ServiceThatRefusesAccessIsSkippedButTheOpenSucceeds) {
 }
 
 TEST_F(OpenTest, FailuresInsideOneServiceSkipOnlyThatService) {
-    QB_IN_PROCESS_ONLY("fault injection");
+    QB_IN_PROCESS_ONLY("failures inside one service");
     emu->injectError(Operation::ServiceRequestAccess, hresult::kFail, 1, {std::nullopt, 0xFFF0});
     EXPECT_TRUE(listed(open(bridge)).empty());
     emu->injectGattStatus(Operation::ServiceGetCharacteristics,
@@ -272,7 +272,7 @@ TEST_F(CloseTest, SecondCloseFindsNothingAndStillWaitsASecond) {
 }
 
 TEST_F(CloseTest, PlatformErrorLeavesTheSessionListedForAnotherTry) {
-    QB_IN_PROCESS_ONLY("fault injection");
+    QB_IN_PROCESS_ONLY("a failing close");
     const auto handle = open(bridge);
     Received received;
     ASSERT_EQ(QB7720RegisterReadNotify(handle, 0xFFF1, &Received::callback, &received), BridgeResultOk);

@@ -233,7 +233,7 @@ TEST_F(SerialPortTest, PiecesAreMtuMinusThree) {
 }
 
 TEST_F(SerialPortTest, FailedPieceReturnsTheBytesBeforeIt) {
-    QB_IN_PROCESS_ONLY("fault injection");
+    QB_IN_PROCESS_ONLY("a piece refused part way, through the sleep hook");
     const auto handle = openUartWithMtu(23);
     std::vector<uint8_t> buffer(100, 7);
     // Each piece is followed by a 1 ms sleep; the third piece is refused.
