@@ -1,6 +1,8 @@
 // Connecting, GATT discovery and the data paths (sockets and bus) against the emulator daemon.
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <future>
+
 #include "BackendTestSupport.h"
 #include "Characteristic.h"
 #include "ErrorMap.h"
@@ -122,6 +124,39 @@ TEST_F(BackendTest, LoopbackThroughAcquiredSockets) {
               GattCommunicationStatus::Success);
     EXPECT_TRUE(harness_->notify(kBridgeText, handle, text("y")));
     EXPECT_TRUE(received.waitForBytes(text("hello world!y")));
+}
+
+// A caller may switch notifications off while holding a lock that a handler in flight waits for (the
+// library does, when it unsubscribes during a flood); the switch must not wait for that handler.
+TEST_F(BackendTest, SwitchingOffDoesNotWaitForAHandlerInFlight) {
+    auto device = bridge();
+    ASSERT_TRUE(device);
+    auto chars = vendor(*device);
+    std::mutex held;
+    std::atomic<int> entered{0};
+    chars[0xFFF1]->addValueChanged([&](platform::GattCharacteristic&, const Bytes&) {
+        ++entered;
+        std::lock_guard<std::mutex> wait(held);
+    });
+    ASSERT_EQ(chars[0xFFF1]->writeClientCharacteristicConfigurationDescriptor(Cccd::Notify),
+              GattCommunicationStatus::Success);
+    ASSERT_EQ(bluez(chars[0xFFF1]).notifyMode(), BluezCharacteristic::NotifyMode::Acquired);
+
+    std::unique_lock<std::mutex> hold(held);
+    const auto handle = chars[0xFFF1]->attributeHandle();
+    ASSERT_TRUE(harness_->notify(kBridgeText, handle, text("a")));
+    ASSERT_TRUE(waitFor([&] { return entered.load() == 1; }));
+    auto off = std::async(std::launch::async, [&] {
+        return chars[0xFFF1]->writeClientCharacteristicConfigurationDescriptor(Cccd::None);
+    });
+    const bool returned = off.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    hold.unlock();
+    EXPECT_TRUE(returned) << "switching off waited for the handler";
+    EXPECT_EQ(off.get(), GattCommunicationStatus::Success);
+    // Off means off: nothing more reaches the handler.
+    EXPECT_FALSE(harness_->notify(kBridgeText, handle, text("b")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(entered.load(), 1);
 }
 
 TEST_F(BackendTest, LoopbackThroughWriteValueAndStartNotify) {

@@ -376,12 +376,10 @@ void BluezCharacteristic::stopReader() {
         const std::uint64_t one = 1;
         [[maybe_unused]] auto n = ::write(channel->wake, &one, sizeof one);
     }
-    if (!reader.joinable()) return;
-    if (reader.get_id() == std::this_thread::get_id()) {
-        reader.detach();  // called from a handler on the reader thread; it ends on the wake-up
-    } else {
-        reader.join();
-    }
+    // Not joined: its handler may be waiting for a lock our caller holds (the library's, while it
+    // unsubscribes during a flood), and joining would deadlock. It starts no delivery after the
+    // wake-up, ends once a delivery in flight returns, and holds only the channel and a weak owner.
+    if (reader.joinable()) reader.detach();
 }
 
 void BluezCharacteristic::readerLoop(const std::shared_ptr<NotifyChannel>& channel,
@@ -414,7 +412,7 @@ void BluezCharacteristic::readerLoop(const std::shared_ptr<NotifyChannel>& chann
             self->notifyMode_ = NotifyMode::Off;
             // Like a StartNotify session, the subscription comes back with the link.
             self->resumeNotify_ = true;
-            // The thread object stays joinable; stopReader or the destructor joins it.
+            // The thread object stays joinable; stopReader or the destructor lets it go.
         }
     }
 }
