@@ -11,54 +11,42 @@
 
 namespace qb::platform {
 
-class DeviceWatcherEvents : public DeviceWatcher {
-  public:
-    EventToken addAdded(AddedHandler handler) final {
-        beforeAddHandler();
-        return added_.add(std::move(handler));
-    }
-    void removeAdded(EventToken token) final {
-        beforeRemoveHandler();
-        added_.remove(token);
-    }
-    EventToken addUpdated(UpdatedHandler handler) final {
-        beforeAddHandler();
-        return updated_.add(std::move(handler));
-    }
-    void removeUpdated(EventToken token) final {
-        beforeRemoveHandler();
-        updated_.remove(token);
-    }
-    EventToken addRemoved(RemovedHandler handler) final {
-        beforeAddHandler();
-        return removed_.add(std::move(handler));
-    }
-    void removeRemoved(EventToken token) final {
-        beforeRemoveHandler();
-        removed_.remove(token);
-    }
-    EventToken addEnumerationCompleted(SimpleHandler handler) final {
-        beforeAddHandler();
-        return completed_.add(std::move(handler));
-    }
-    void removeEnumerationCompleted(EventToken token) final {
-        beforeRemoveHandler();
-        completed_.remove(token);
-    }
-    EventToken addStopped(SimpleHandler handler) final {
-        beforeAddHandler();
-        return stopped_.add(std::move(handler));
-    }
-    void removeStopped(EventToken token) final {
-        beforeRemoveHandler();
-        stopped_.remove(token);
-    }
-
+// Handlers go in and out through here, so a backend has one place to hook in.
+class WatcherHooks {
   protected:
+    virtual ~WatcherHooks() = default;
     // Where a backend that injects faults or counts calls hooks in.
     virtual void beforeAddHandler() {}
     virtual void beforeRemoveHandler() {}
 
+    template <typename Source, typename Handler>
+    EventToken hooked(Source& source, Handler handler) {
+        beforeAddHandler();
+        return source.add(std::move(handler));
+    }
+    template <typename Source>
+    void unhooked(Source& source, EventToken token) {
+        beforeRemoveHandler();
+        source.remove(token);
+    }
+};
+
+class DeviceWatcherEvents : public DeviceWatcher, protected WatcherHooks {
+  public:
+    EventToken addAdded(AddedHandler handler) final { return hooked(added_, std::move(handler)); }
+    void removeAdded(EventToken token) final { unhooked(added_, token); }
+    EventToken addUpdated(UpdatedHandler handler) final { return hooked(updated_, std::move(handler)); }
+    void removeUpdated(EventToken token) final { unhooked(updated_, token); }
+    EventToken addRemoved(RemovedHandler handler) final { return hooked(removed_, std::move(handler)); }
+    void removeRemoved(EventToken token) final { unhooked(removed_, token); }
+    EventToken addEnumerationCompleted(SimpleHandler handler) final {
+        return hooked(completed_, std::move(handler));
+    }
+    void removeEnumerationCompleted(EventToken token) final { unhooked(completed_, token); }
+    EventToken addStopped(SimpleHandler handler) final { return hooked(stopped_, std::move(handler)); }
+    void removeStopped(EventToken token) final { unhooked(stopped_, token); }
+
+  protected:
     EventSource<DeviceWatcher&, std::shared_ptr<DeviceInformation>> added_;
     EventSource<DeviceWatcher&, const DeviceInformationUpdate&> updated_;
     EventSource<DeviceWatcher&, const DeviceInformationUpdate&> removed_;
@@ -66,29 +54,14 @@ class DeviceWatcherEvents : public DeviceWatcher {
     EventSource<DeviceWatcher&> stopped_;
 };
 
-class AdvertisementWatcherEvents : public BluetoothLEAdvertisementWatcher {
+class AdvertisementWatcherEvents : public BluetoothLEAdvertisementWatcher, protected WatcherHooks {
   public:
-    EventToken addReceived(ReceivedHandler handler) final {
-        beforeAddHandler();
-        return received_.add(std::move(handler));
-    }
-    void removeReceived(EventToken token) final {
-        beforeRemoveHandler();
-        received_.remove(token);
-    }
-    EventToken addStopped(StoppedHandler handler) final {
-        beforeAddHandler();
-        return stopped_.add(std::move(handler));
-    }
-    void removeStopped(EventToken token) final {
-        beforeRemoveHandler();
-        stopped_.remove(token);
-    }
+    EventToken addReceived(ReceivedHandler handler) final { return hooked(received_, std::move(handler)); }
+    void removeReceived(EventToken token) final { unhooked(received_, token); }
+    EventToken addStopped(StoppedHandler handler) final { return hooked(stopped_, std::move(handler)); }
+    void removeStopped(EventToken token) final { unhooked(stopped_, token); }
 
   protected:
-    virtual void beforeAddHandler() {}
-    virtual void beforeRemoveHandler() {}
-
     EventSource<BluetoothLEAdvertisementWatcher&, const BluetoothLEAdvertisementReceivedEventArgs&> received_;
     EventSource<BluetoothLEAdvertisementWatcher&> stopped_;
 };
