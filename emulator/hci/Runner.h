@@ -1,0 +1,36 @@
+// The process around the peripherals: one thread polls every controller's socket and runs the jobs
+// the model posts, and turns signals into requests (stop, drop the link, out of range).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "Peripheral.h"
+#include "UserChannel.h"
+
+namespace qb::hci {
+
+enum class Request { Stop, DropLink, ToggleRange };
+
+class Runner {
+  public:
+    Runner();
+    ~Runner();
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
+
+    // The runner owns the channel; the peripheral is made over it with the runner's post.
+    void add(std::unique_ptr<UserChannel> channel, std::shared_ptr<emulator::VirtualBridge> bridge);
+
+    // Until every peripheral has stopped (or failed); 0 when all stopped as asked.
+    int run();
+
+    // Safe from a signal handler.
+    void request(Request request);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qb::hci
