@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Daemon.h"
+#include "HciMain.h"
 #include "qb7720/emulator/Config.h"
 
 namespace {
@@ -31,6 +32,7 @@ void usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--hci") == 0) return qb::hci::hciMain(argc, argv);
     qb::emud::DaemonOptions options;
     std::string config;
     bool configGiven = false;
