@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -127,6 +128,10 @@ CharNode::~CharNode() {
         daemon_.unwatch(writeFd_);
         ::close(writeFd_);
     }
+    if (writeTimerFd_ >= 0) {
+        daemon_.unwatch(writeTimerFd_);
+        ::close(writeTimerFd_);
+    }
     if (notifyFd_ >= 0) {
         daemon_.unwatch(notifyFd_);
         ::close(notifyFd_);
@@ -237,30 +242,65 @@ std::tuple<sdbus::UnixFd, std::uint16_t> CharNode::acquireWrite() {
 }
 
 void CharNode::onWriteSocket(short events) {
-    if (events & POLLIN) {
-        std::uint8_t buffer[kWriteSocketBuffer];
-        for (;;) {
-            const ssize_t got = ::recv(writeFd_, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                if (errno == EAGAIN) return;
-                break;
-            }
-            if (got == 0) {
-                // An empty packet stalls the reader until the socket is given back.
-                daemon_.log("AcquireWrite %s: empty packet, no longer reading", path().c_str());
-                daemon_.watch(writeFd_, 0, [this](short e) { onWriteSocket(e); });
-                return;
-            }
-            if (static_cast<std::size_t>(got) > sizeof buffer) continue;  // oversize: lost
-            device_.model().write(entry_.valueHandle, emulator::Bytes(buffer, buffer + got), false);
+    const bool hangup = (events & (POLLHUP | POLLERR)) != 0;
+    std::uint8_t buffer[kWriteSocketBuffer];
+    for (;;) {
+        // The link's buffers are all in the air: the rest stays in the socket, so the client's sends
+        // back up as they do against a controller, and reading goes on once a packet has gone.
+        const auto wait = device_.model().writeWait();
+        if (wait.count() > 0 && holdWriteSocket(wait)) return;
+        const ssize_t got = ::recv(writeFd_, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN && !hangup) return;
+            break;
         }
+        if (got == 0) {
+            if (hangup) break;  // the client closed its end and everything it sent has been read
+            // An empty packet stalls the reader until the socket is given back.
+            daemon_.log("AcquireWrite %s: empty packet, no longer reading", path().c_str());
+            daemon_.watch(writeFd_, 0, [this](short e) { onWriteSocket(e); });
+            return;
+        }
+        if (static_cast<std::size_t>(got) > sizeof buffer) continue;  // oversize: lost
+        device_.model().write(entry_.valueHandle, emulator::Bytes(buffer, buffer + got), false);
     }
-    if (events & (POLLHUP | POLLERR)) releaseWrite();
+    releaseWrite();
+}
+
+bool CharNode::holdWriteSocket(std::chrono::nanoseconds wait) {
+    if (writeTimerFd_ < 0) {
+        writeTimerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        // No timer to come back with: the write itself then waits for its buffer.
+        if (writeTimerFd_ < 0) return false;
+    }
+    // Not watched while held: a hang-up must not be taken for the end before the rest is read.
+    daemon_.unwatch(writeFd_);
+    const auto ns = std::max<std::int64_t>(wait.count(), 1000);
+    itimerspec spec{};
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    ::timerfd_settime(writeTimerFd_, 0, &spec, nullptr);
+    daemon_.watch(writeTimerFd_, POLLIN, [this](short) { onWriteTimer(); });
+    return true;
+}
+
+void CharNode::onWriteTimer() {
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] auto n = ::read(writeTimerFd_, &expirations, sizeof expirations);
+    daemon_.unwatch(writeTimerFd_);
+    if (writeFd_ < 0) return;
+    daemon_.watch(writeFd_, POLLIN, [this](short events) { onWriteSocket(events); });
+    onWriteSocket(POLLIN);
 }
 
 void CharNode::releaseWrite() {
     if (writeFd_ < 0) return;
+    if (writeTimerFd_ >= 0) {
+        daemon_.unwatch(writeTimerFd_);
+        const itimerspec off{};
+        ::timerfd_settime(writeTimerFd_, 0, &off, nullptr);
+    }
     daemon_.unwatch(writeFd_);
     ::close(writeFd_);
     writeFd_ = -1;

@@ -1,6 +1,8 @@
 // Remote GATT objects as BlueZ presents them: serviceXXXX / charXXXX / descXXXX under the device.
 #pragma once
 
+#include <chrono>
+
 #include <deque>
 #include <memory>
 #include <set>
@@ -50,6 +52,8 @@ class CharNode : public Node {
     void releaseWrite();
     void releaseNotify();
     void onWriteSocket(short events);
+    bool holdWriteSocket(std::chrono::nanoseconds wait);
+    void onWriteTimer();
     void onNotifySocket(short events);
     void flushNotifySocket();
     void updateNotifying();
@@ -59,6 +63,7 @@ class CharNode : public Node {
     emulator::CharacteristicEntry entry_;
     std::set<std::string> sessions_;
     int writeFd_ = -1;
+    int writeTimerFd_ = -1;  // wakes a write socket held while the link's buffers are full
     int notifyFd_ = -1;
     std::deque<emulator::Bytes> pending_;
 };

@@ -102,7 +102,7 @@ EmulatorConfig parseConfig(const std::string& text) {
         } else if (key == "buffer") {
             const auto size = static_cast<std::size_t>(number(item, value, 64, 1 << 20));
             b.transmitBufferSize = size;
-            b.pauseLevel = size * 3 / 4;
+            b.pauseLevel = size / 2;
             b.resumeLevel = size / 8;
         } else if (key == "piece") {
             b.readPieceSize = static_cast<std::size_t>(number(item, value, 1, 517));

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <deque>
 #include <map>
 
 #include "qb7720/emulator/Clock.h"
@@ -54,7 +55,19 @@ struct VirtualDevice::State {
     std::uint64_t droppedNotifications = 0;
     std::map<std::uint64_t, std::shared_ptr<DeviceListener>> listeners;
     std::uint64_t lastToken = 0;
+    // The controller's side of the link: packets queued or in the air, oldest first.
+    struct Packet {
+        std::uint64_t id = 0;
+        Clock::TimePoint arrives{0};
+        std::uint16_t valueHandle = 0;
+        Bytes value;
+        bool withResponse = false;
+    };
+    std::deque<Packet> inFlight;
     Clock::TimePoint airBusyUntil{0};
+    std::uint64_t lastPacket = 0;
+    std::map<std::uint64_t, AttStatus> answers;  // of write requests, until their writer takes them
+    std::size_t aclBuffers = 1;
 
     const CharacteristicEntry* byValueHandle(std::uint16_t handle, const ServiceEntry** owner) const {
         for (const auto& service : database) {
@@ -205,6 +218,8 @@ void VirtualDevice::disconnect() {
     state_->connected = false;
     // The bridge bonds with nobody, so what the host enabled ends with the link.
     state_->clientConfig.clear();
+    // Packets still queued in the controller go down with the link.
+    state_->inFlight.clear();
     onConnectionChangeLocked(false);
     state_->emit([](DeviceListener& l) { l.onConnectionChanged(false); });
 }
@@ -231,39 +246,105 @@ AttReadResult VirtualDevice::read(std::uint16_t valueHandle) {
     return onReadLocked(*entry);
 }
 
-AttStatus VirtualDevice::write(std::uint16_t valueHandle, const Bytes& value, bool withResponse) {
-    {
-        std::lock_guard<std::mutex> lock(state_->mutex);
-        if (!state_->connected) return AttStatus::Unreachable;
-        const ServiceEntry* service = nullptr;
-        const CharacteristicEntry* entry = state_->byValueHandle(valueHandle, &service);
-        if (!entry) return AttStatus::InvalidHandle;
-        if (service->access != platform::DeviceAccessStatus::Allowed) return AttStatus::AccessDenied;
-        const std::uint32_t needed =
-            withResponse ? platform::gatt_property::kWrite : platform::gatt_property::kWriteWithoutResponse;
-        if (!(entry->properties & needed)) return AttStatus::WriteNotPermitted;
-        if (value.size() > kMaxAttributeValue) return AttStatus::InvalidAttributeLength;
-        // Without a response there is no long write: the value must fit one PDU.
-        if (!withResponse && value.size() + 3 > state_->mtu) return AttStatus::InvalidPdu;
-    }
-    const auto air = writeAirTime(value.size(), withResponse);
-    if (air.count() > 0) {
-        Clock::TimePoint done;
-        {
-            std::lock_guard<std::mutex> lock(state_->mutex);
-            const auto start = std::max(clock_->now(), state_->airBusyUntil);
-            done = start + air;
-            state_->airBusyUntil = done;
-        }
-        clock_->waitUntil(done);
-    }
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    // The link may have dropped while the packets were in the air.
+std::optional<AttStatus> VirtualDevice::refuseWriteLocked(std::uint16_t valueHandle, const Bytes& value,
+                                                         bool withResponse) const {
+    if (!state_->connected) return AttStatus::Unreachable;
+    const ServiceEntry* service = nullptr;
+    const CharacteristicEntry* entry = state_->byValueHandle(valueHandle, &service);
+    if (!entry) return AttStatus::InvalidHandle;
+    if (service->access != platform::DeviceAccessStatus::Allowed) return AttStatus::AccessDenied;
+    const std::uint32_t needed =
+        withResponse ? platform::gatt_property::kWrite : platform::gatt_property::kWriteWithoutResponse;
+    if (!(entry->properties & needed)) return AttStatus::WriteNotPermitted;
+    if (value.size() > kMaxAttributeValue) return AttStatus::InvalidAttributeLength;
+    // Without a response there is no long write: the value must fit one PDU.
+    if (!withResponse && value.size() + 3 > state_->mtu) return AttStatus::InvalidPdu;
+    return std::nullopt;
+}
+
+AttStatus VirtualDevice::deliverLocked(std::uint16_t valueHandle, const Bytes& value, bool withResponse) {
+    // The link may have dropped while the packet was in the air.
     if (!state_->connected) return AttStatus::Unreachable;
     const CharacteristicEntry* entry = state_->byValueHandle(valueHandle, nullptr);
     if (!entry) return AttStatus::InvalidHandle;
     state_->writes.push_back(WriteRecord{valueHandle, entry->uuid, value, withResponse});
     return onWriteLocked(*entry, value, withResponse);
+}
+
+void VirtualDevice::deliverDueWritesLocked(std::chrono::nanoseconds now) {
+    while (!state_->inFlight.empty() && state_->inFlight.front().arrives <= now) {
+        State::Packet packet = std::move(state_->inFlight.front());
+        state_->inFlight.pop_front();
+        const AttStatus status = deliverLocked(packet.valueHandle, packet.value, packet.withResponse);
+        if (packet.withResponse) state_->answers[packet.id] = status;
+    }
+}
+
+std::optional<std::chrono::nanoseconds> VirtualDevice::nextWriteDeliveryLocked() const {
+    if (state_->inFlight.empty()) return std::nullopt;
+    return state_->inFlight.front().arrives;
+}
+
+AttStatus VirtualDevice::write(std::uint16_t valueHandle, const Bytes& value, bool withResponse) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    if (auto refused = refuseWriteLocked(valueHandle, value, withResponse)) return *refused;
+    deliverDueWritesLocked(clock_->now());
+    const LinkTiming timing = linkTimingLocked(value.size());
+    if (timing.air.count() <= 0) {
+        // No link model (any more): what was still queued goes first.
+        deliverDueWritesLocked(Clock::TimePoint::max());
+        return deliverLocked(valueHandle, value, withResponse);
+    }
+    state_->aclBuffers = std::max<std::size_t>(1, timing.aclBuffers);
+    // Every buffer taken: wait for the oldest packet to be acknowledged, as a host's write does.
+    while (state_->inFlight.size() >= state_->aclBuffers) {
+        const auto oldest = state_->inFlight.front().arrives;
+        lock.unlock();
+        clock_->waitUntil(oldest);
+        lock.lock();
+        deliverDueWritesLocked(clock_->now());
+    }
+    if (auto refused = refuseWriteLocked(valueHandle, value, withResponse)) return *refused;
+    const auto now = clock_->now();
+    State::Packet packet;
+    packet.id = ++state_->lastPacket;
+    packet.arrives = std::max(now, state_->airBusyUntil) + timing.air;
+    packet.valueHandle = valueHandle;
+    packet.value = value;
+    packet.withResponse = withResponse;
+    state_->airBusyUntil = packet.arrives;
+    const auto id = packet.id;
+    const auto answered = packet.arrives + timing.response;
+    state_->inFlight.push_back(std::move(packet));
+    onLinkQueuedLocked();
+    if (!withResponse) return AttStatus::Success;
+    lock.unlock();
+    clock_->waitUntil(answered);
+    lock.lock();
+    deliverDueWritesLocked(clock_->now());
+    const auto it = state_->answers.find(id);
+    // Lost with the link before it arrived.
+    if (it == state_->answers.end()) return AttStatus::Unreachable;
+    const AttStatus status = it->second;
+    state_->answers.erase(it);
+    return status;
+}
+
+std::chrono::nanoseconds VirtualDevice::writeWait() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    const auto now = clock_->now();
+    std::size_t due = 0;
+    for (const auto& packet : state_->inFlight) {
+        if (packet.arrives <= now) ++due;
+    }
+    const std::size_t waiting = state_->inFlight.size() - due;
+    if (waiting < state_->aclBuffers) return std::chrono::nanoseconds{0};
+    return state_->inFlight[due + waiting - state_->aclBuffers].arrives - now;
+}
+
+std::size_t VirtualDevice::packetsInFlight() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->inFlight.size();
 }
 
 AttStatus VirtualDevice::setClientConfiguration(std::uint16_t valueHandle, std::uint16_t value) {
@@ -406,7 +487,7 @@ AttStatus VirtualDevice::onWriteLocked(const CharacteristicEntry& entry, const B
 
 void VirtualDevice::onConnectionChangeLocked(bool) {}
 
-std::chrono::nanoseconds VirtualDevice::writeAirTime(std::size_t, bool) const {
+VirtualDevice::LinkTiming VirtualDevice::linkTimingLocked(std::size_t) const {
     return {};
 }
 

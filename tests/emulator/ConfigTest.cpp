@@ -23,7 +23,7 @@ TEST(ConfigTest, ItemsSetWhatTheySay) {
     EXPECT_EQ(config.bridge.rssi, -80);
     EXPECT_EQ(config.bridge.advertisingInterval, std::chrono::milliseconds(50));
     EXPECT_EQ(config.bridge.transmitBufferSize, 1000u);
-    EXPECT_EQ(config.bridge.pauseLevel, 750u);
+    EXPECT_EQ(config.bridge.pauseLevel, 500u);
     EXPECT_EQ(config.bridge.resumeLevel, 125u);
     EXPECT_EQ(config.bridge.readPieceSize, 40u);
     EXPECT_EQ(config.bridge.generatorBytesPerSecond, 500.0);

@@ -227,6 +227,7 @@ void VirtualBridge::setWake(std::function<void()> wake) {
 
 void VirtualBridge::runUntil(std::chrono::nanoseconds now) {
     std::lock_guard<std::mutex> lock(mutex());
+    deliverDueWritesLocked(now);
     impl_->line.advance(now);
     flushLocked(now);
 }
@@ -234,6 +235,7 @@ void VirtualBridge::runUntil(std::chrono::nanoseconds now) {
 std::optional<std::chrono::nanoseconds> VirtualBridge::nextDeadline() const {
     std::lock_guard<std::mutex> lock(mutex());
     auto next = impl_->line.deadline();
+    if (auto arrival = nextWriteDeliveryLocked()) next = next ? std::min(*next, *arrival) : *arrival;
     auto& received = impl_->line.received();
     if (!received.empty()) {
         // Only the link model holds received bytes back.
@@ -317,13 +319,18 @@ void VirtualBridge::onConnectionChangeLocked(bool connected) {
     if (impl_->wake) impl_->wake();
 }
 
-std::chrono::nanoseconds VirtualBridge::writeAirTime(std::size_t bytes, bool withResponse) const {
-    std::lock_guard<std::mutex> lock(mutex());
+VirtualDevice::LinkTiming VirtualBridge::linkTimingLocked(std::size_t bytes) const {
     if (!impl_->link.enabled) return {};
-    auto time = impl_->link.pduTime(bytes);
-    // The response comes back one connection event later.
-    if (withResponse) time += impl_->link.connectionInterval;
-    return time;
+    LinkTiming timing;
+    timing.air = impl_->link.pduTime(bytes);
+    // The answer comes back one connection event later.
+    timing.response = impl_->link.connectionInterval;
+    timing.aclBuffers = impl_->link.aclBuffers;
+    return timing;
+}
+
+void VirtualBridge::onLinkQueuedLocked() {
+    if (impl_->wake) impl_->wake();
 }
 
 }  // namespace qb::emulator

@@ -60,11 +60,13 @@ const char* peerKindName(PeerKind kind);
 
 // Air time model: a write or notification takes ceil((bytes + 7) / 251) link-layer packets, each as
 // long as the PHY rate makes it (plus its acknowledgement and gaps), and no more than
-// packetsPerInterval of them go per connection interval.
+// packetsPerInterval of them go per connection interval. The host's controller holds aclBuffers
+// packets at a time; a write request's answer comes one connection interval after its packet.
 struct LinkModel {
     bool enabled = false;
     std::chrono::microseconds connectionInterval{7500};
     unsigned packetsPerInterval = 4;
+    unsigned aclBuffers = 4;
     std::uint32_t phyBitsPerSecond = 1000000;  // 1M, 2M, 125k/500k coded
     // Payload bytes per second the model lets through at this MTU.
     double airBytesPerSecond(std::uint16_t mtu) const;
@@ -84,8 +86,10 @@ struct BridgeConfig {
 
     std::size_t transmitBufferSize = 4096;
     // Fill level at which it asks the host to pause, and the level it must drain to before it lets
-    // the host resume.
-    std::size_t pauseLevel = 3072;
+    // the host resume. Above the pause level there must be room for what the host's controller
+    // still has in the air when the report goes out (four ACL buffers and the piece that crossed
+    // the level: 1220 bytes at MTU 247), so it pauses at half.
+    std::size_t pauseLevel = 2048;
     std::size_t resumeLevel = 512;
 
     LineSettings line;        // until a set-serial frame changes it
@@ -177,7 +181,8 @@ class VirtualBridge : public VirtualDevice {
     AttReadResult onReadLocked(const CharacteristicEntry& entry) override;
     AttStatus onWriteLocked(const CharacteristicEntry& entry, const Bytes& value, bool withResponse) override;
     void onConnectionChangeLocked(bool connected) override;
-    std::chrono::nanoseconds writeAirTime(std::size_t bytes, bool withResponse) const override;
+    LinkTiming linkTimingLocked(std::size_t bytes) const override;
+    void onLinkQueuedLocked() override;
 
   private:
     friend class World;

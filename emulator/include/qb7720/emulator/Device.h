@@ -2,7 +2,10 @@
 // is one front end; a daemon serving the same model over D-Bus is another. A front end:
 //   - reads the database() once and maps handles to its own objects;
 //   - calls connect()/disconnect(), read(), write() and setClientConfiguration() from any thread;
-//     they are synchronous and return the ATT outcome (with the link model on, they take the air time);
+//     they return the ATT outcome. With a link model the device's link is a controller: a write
+//     without response returns once its packet is queued (waiting while the few ACL buffers are all
+//     in the air) and reaches the device when its air time is over; a write with response waits for
+//     its answer, after every packet queued before it;
 //   - addListener() to hear notifications, connection changes, name changes and removal. Listeners
 //     run on whichever thread caused the event (a model thread, or a test calling notify()), in order
 //     per device; they must not block and must not call back into the device (onNameChanged and
@@ -113,6 +116,10 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
 
     AttReadResult read(std::uint16_t valueHandle);
     AttStatus write(std::uint16_t valueHandle, const Bytes& value, bool withResponse);
+    // How long a write without response would wait for room on the link now (0: it would go at once).
+    std::chrono::nanoseconds writeWait() const;
+    // Packets queued on the link and not yet at the device.
+    std::size_t packetsInFlight() const;
     // Writes the client configuration of the characteristic with this value handle (0 off, 1 notify,
     // 2 indicate).
     AttStatus setClientConfiguration(std::uint16_t valueHandle, std::uint16_t value);
@@ -146,8 +153,19 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
     virtual AttReadResult onReadLocked(const CharacteristicEntry& entry);
     virtual AttStatus onWriteLocked(const CharacteristicEntry& entry, const Bytes& value, bool withResponse);
     virtual void onConnectionChangeLocked(bool connected);
-    // Air time of a write of this many value bytes (0 without a link model); the write waits for it.
-    virtual std::chrono::nanoseconds writeAirTime(std::size_t bytes, bool withResponse) const;
+    // How the link carries a write of this many value bytes; air 0 means at once (no link model).
+    struct LinkTiming {
+        std::chrono::nanoseconds air{0};       // the PDU on the air
+        std::chrono::nanoseconds response{0};  // until a write request's answer is back
+        std::size_t aclBuffers = 1;            // packets the controller holds at a time
+    };
+    virtual LinkTiming linkTimingLocked(std::size_t bytes) const;
+    // A packet was queued on the link; models with a runner wake it here.
+    virtual void onLinkQueuedLocked() {}
+    // Hands the packets whose air time is over to the device, in order.
+    void deliverDueWritesLocked(std::chrono::nanoseconds now);
+    // When the next queued packet arrives (nullopt: none queued).
+    std::optional<std::chrono::nanoseconds> nextWriteDeliveryLocked() const;
 
     std::mutex& mutex() const;
     // notify() with mutex() held.
@@ -160,6 +178,9 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   private:
     friend class World;
     void notifyRemoved();
+    std::optional<AttStatus> refuseWriteLocked(std::uint16_t valueHandle, const Bytes& value,
+                                               bool withResponse) const;
+    AttStatus deliverLocked(std::uint16_t valueHandle, const Bytes& value, bool withResponse);
     struct State;
     DeviceConfig config_;
     std::shared_ptr<Clock> clock_;
