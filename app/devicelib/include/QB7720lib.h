@@ -40,6 +40,7 @@ extern "C" {
 #define QB7720LIB_E_NO_CHARACTERISTIC (-4) /* no characteristic with that handle or UUID */
 #define QB7720LIB_E_REFUSED (-5)           /* the bridge or the platform refused the operation */
 #define QB7720LIB_E_NOT_STATUS (-6)        /* QB7720Ble_Get_Modem_state: not a status report */
+#define QB7720LIB_E_PAUSED (-7)            /* serial data: the bridge kept asking to pause; nothing sent */
 
 /* --- gattlib types ------------------------------------------------------------------------- */
 
@@ -137,9 +138,22 @@ QB7720LIB_API int QB7720Ble_Close_Notification(QB7720HANDLE* handle, const char*
 QB7720LIB_API int QB7720Ble_Disconnect(QB7720HANDLE* handle);
 
 /* Writes count bytes to the characteristic whose value handle is attr_handle (19: 0xfff2, serial data
- * out), with response when with_response is non-zero, else without. Writes from one thread reach the
- * bridge in order. A write longer than MTU - 3 is refused (QB7720LIB_E_TOO_LONG) and nothing is sent;
- * a zero-length write succeeds without traffic. */
+ * out), with response when with_response is non-zero, else without. A write longer than MTU - 3 is
+ * refused (QB7720LIB_E_TOO_LONG) and nothing is sent; a zero-length write succeeds without traffic.
+ * Returns once the platform has taken the bytes; with response, once the bridge has answered.
+ * Order: the writes of a connection go one at a time. Writes from one thread reach the bridge in the
+ * order they were made, also across characteristics: before a write to another characteristic
+ * follows serial data written without response, the library waits until that data has arrived (it
+ * sends a write request of no bytes to 0xfff2, which puts nothing on the line). The one exception:
+ * serial data may overtake a frame written to 0xfff3 without response; write such a frame with
+ * response when data must not pass it (QB7720Ble_Set_SerialBaud and QB7720Ble_Set_Modem read their
+ * reply before they return, so nothing written after them passes their frame).
+ * Pause: serial data (handle 19) is held while the bridge's latest status report on 0xfff3 asks this
+ * host to pause; that needs the notifications of "0xfff3" open. The wait lasts until the bridge lets go,
+ * for at most twice the time its line needs to drain 4 KiB at the rate last set through
+ * QB7720Ble_Set_SerialBaud (115200 until then), and at least 5 s; after that the write returns
+ * QB7720LIB_E_PAUSED and sends nothing. Each connection has its own pause state; it ends with the link.
+ * A caller that resends a refused write neither loses nor duplicates a byte. */
 QB7720LIB_API int QB7720Ble_Write_Characteristic(QB7720HANDLE* handle, uint16_t attr_handle,
                                                  int with_response, const void* buffer, size_t count);
 

@@ -66,6 +66,7 @@ std::shared_ptr<Connection> Connection::open(std::shared_ptr<platform::Platform>
 
 Connection::Connection(Link link) : link_(std::move(link)), mtu_(link_.mtu) {
     command_ = findShortUuid(link_.characteristics, kCommandUuid);
+    transmit_ = findShortUuid(link_.characteristics, kTransmitUuid);
 }
 
 Connection::~Connection() {
@@ -92,6 +93,7 @@ void Connection::onStatusChanged() {
         return;
     }
     if (lost_.exchange(true)) return;
+    pause_.clear();
     reportLoss();
 }
 
@@ -161,6 +163,9 @@ const Characteristic* Connection::findByHandle(std::uint16_t valueHandle) const 
 
 void Connection::onValue(const platform::Guid& uuid, const platform::Bytes& value) {
     if (closed_.load()) return;
+    // Here on the platform's thread, not behind the callbacks queued before it: a pause must hold
+    // the very next write.
+    if (command_ != nullptr && matchesUuid(command_->uuid, uuid)) pause_.onCommandValue(value.data(), value.size());
     auto buffer = std::make_shared<std::vector<std::uint8_t>>(paddedCopy(value.data(), value.size()));
     const std::size_t length = value.size();
     const uuid_t gattUuid = toGattUuid(uuid);
@@ -255,11 +260,47 @@ int Connection::write(std::uint16_t valueHandle, bool withResponse, const std::u
     if (count > static_cast<std::size_t>(mtu_.load()) - 3) return QB7720LIB_E_TOO_LONG;
     const Characteristic* c = findByHandle(valueHandle);
     if (c == nullptr) return QB7720LIB_E_NO_CHARACTERISTIC;
+    std::lock_guard<std::mutex> order(writeMutex_);
+    if (c == transmit_) {
+        // What the bridge's line cannot take yet would be lost in its full buffer.
+        const bool clear = pause_.waitForResume([this](std::chrono::milliseconds d) { link_.platform->sleep(d); },
+                                                PauseGate::budgetFor(lineBaud_.load()),
+                                                [this] { return closed_.load() || lost_.load(); });
+        if (lost_.load()) return QB7720LIB_E_NOT_CONNECTED;
+        if (closed_.load()) return QB7720LIB_E_ARGUMENT;
+        if (!clear) return QB7720LIB_E_PAUSED;
+    }
+    return writeLocked(*c, withResponse, platform::Bytes(data, data + count));
+}
+
+int Connection::writeLocked(const Characteristic& c, bool withResponse, const platform::Bytes& value) {
+    if (const int confirmed = confirmEarlierWrites(c); confirmed != QB7720LIB_OK) return confirmed;
     try {
         const auto option = withResponse ? platform::GattWriteOption::WriteWithResponse
                                          : platform::GattWriteOption::WriteWithoutResponse;
-        const auto status = c->object->writeValueWithResult(platform::Bytes(data, data + count), option);
-        return status == GattCommunicationStatus::Success ? QB7720LIB_OK : QB7720LIB_E_REFUSED;
+        if (c.object->writeValueWithResult(value, option) != GattCommunicationStatus::Success)
+            return QB7720LIB_E_REFUSED;
+        // A write request on the data characteristic arrives after the data written before it.
+        if (&c == transmit_) dataUnconfirmed_ = !withResponse;
+        return QB7720LIB_OK;
+    } catch (const platform::PlatformError& error) {
+        return failureOf(error);
+    } catch (const std::exception&) {
+        return QB7720LIB_E_REFUSED;
+    }
+}
+
+int Connection::confirmEarlierWrites(const Characteristic& next) {
+    if (!dataUnconfirmed_ || &next == transmit_) return QB7720LIB_OK;
+    dataUnconfirmed_ = false;
+    // Nothing to ask an answer of: the order is left to the platform.
+    if ((transmit_->properties & platform::gatt_property::kWrite) == 0) return QB7720LIB_OK;
+    try {
+        // No bytes reach the line; the answer only comes once everything before it has arrived.
+        return transmit_->object->writeValueWithResult({}, platform::GattWriteOption::WriteWithResponse) ==
+                       GattCommunicationStatus::Success
+                   ? QB7720LIB_OK
+                   : QB7720LIB_E_REFUSED;
     } catch (const platform::PlatformError& error) {
         return failureOf(error);
     } catch (const std::exception&) {
@@ -272,11 +313,11 @@ int Connection::exchangeCommand(const std::vector<std::uint8_t>& frame) {
     if (lost_.load()) return QB7720LIB_E_NOT_CONNECTED;
     if (command_ == nullptr) return QB7720LIB_E_NO_CHARACTERISTIC;
     std::lock_guard<std::mutex> lock(commandMutex_);
+    {
+        std::lock_guard<std::mutex> order(writeMutex_);
+        if (const int written = writeLocked(*command_, false, frame); written != QB7720LIB_OK) return written;
+    }
     try {
-        if (command_->object->writeValueWithResult(frame, platform::GattWriteOption::WriteWithoutResponse) !=
-            GattCommunicationStatus::Success) {
-            return QB7720LIB_E_REFUSED;
-        }
         // The bridge needs this long to apply the setting before its reply is there to read.
         link_.platform->sleep(kReplyDelay);
         const auto reply = command_->object->readValue(platform::BluetoothCacheMode::Uncached);
@@ -290,8 +331,11 @@ int Connection::exchangeCommand(const std::vector<std::uint8_t>& frame) {
 
 int Connection::setSerial(std::uint32_t baud, std::uint8_t dataBits, std::uint8_t stopBits,
                           std::uint8_t parity) {
-    return exchangeCommand(
-        protocol::encodeSetSerial(protocol::encodableBaudRate(baud), dataBits, stopBits, parity));
+    const std::uint32_t encodable = protocol::encodableBaudRate(baud);
+    const int result = exchangeCommand(protocol::encodeSetSerial(encodable, dataBits, stopBits, parity));
+    // A rate the bridge cannot take leaves its line as it was.
+    if (result == QB7720LIB_OK && encodable != 0) lineBaud_.store(encodable);
+    return result;
 }
 
 int Connection::setModem(std::uint8_t flowControl, std::uint8_t dtr, std::uint8_t rts) {
@@ -316,6 +360,7 @@ void Connection::close() {
     } catch (const std::exception&) {
     }
     statusToken_ = 0;
+    pause_.clear();
     // Values already queued are dropped; a callback running now is waited for.
     events_.shutdown();
     dropLink(link_);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "PauseGate.h"
 #include "QB7720lib.h"
 #include "SerialQueue.h"
 #include "qb7720/platform/Platform.h"
@@ -82,9 +83,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const Characteristic* findByUuid(const platform::Guid& uuid) const;
     const Characteristic* findByHandle(std::uint16_t valueHandle) const;
     int exchangeCommand(const std::vector<std::uint8_t>& frame);
+    // Called with writeMutex_ held. Serial data sent without response travels apart from writes to
+    // other characteristics (its own socket, on BlueZ), so before one of those a write request of no
+    // bytes on the data characteristic makes sure the data has arrived.
+    int confirmEarlierWrites(const Characteristic& next);
+    int writeLocked(const Characteristic& c, bool withResponse, const platform::Bytes& value);
 
     Link link_;
     const Characteristic* command_ = nullptr;
+    const Characteristic* transmit_ = nullptr;
     std::atomic<std::uint16_t> mtu_;
     std::atomic<bool> closed_{false};
     std::atomic<bool> lost_{false};
@@ -100,6 +107,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::map<std::uint16_t, Subscription> subscriptions_;  // by value handle
 
     std::mutex commandMutex_;  // one command exchange at a time: each reads its own reply
+
+    std::mutex writeMutex_;  // writes one at a time, so that they keep their order
+    bool dataUnconfirmed_ = false;  // serial data written without response since the last answer
+    PauseGate pause_;
+    std::atomic<std::uint32_t> lineBaud_{115200};  // the bridge's line, as last set through us
 
     SerialQueue events_;
 };
