@@ -20,6 +20,7 @@ namespace opcode {
 inline constexpr std::uint16_t kDisconnect = 0x0406;
 inline constexpr std::uint16_t kSetEventMask = 0x0C01;
 inline constexpr std::uint16_t kReset = 0x0C03;
+inline constexpr std::uint16_t kReadLocalVersion = 0x1001;
 inline constexpr std::uint16_t kReadBufferSize = 0x1005;
 inline constexpr std::uint16_t kReadBdAddr = 0x1009;
 inline constexpr std::uint16_t kLeSetEventMask = 0x2001;

@@ -1,5 +1,6 @@
 #include "Peripheral.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -114,6 +115,15 @@ void Peripheral::setUp() {
         for (std::size_t i = 0; i < 6; ++i) bytes[i] = returned[i];
         address_ = platform::BluetoothAddress::fromBytesLsbFirst(bytes);
     });
+    command(opcode::kReadLocalVersion, {}, [this](std::uint8_t status, ByteView returned) {
+        // HCI version, revision, LMP version, then the manufacturer.
+        Reader r(returned);
+        r.take(4);
+        const std::uint16_t manufacturer = r.u16();
+        if (status != 0 || !r.ok()) return;
+        repeatAdvertising_ = manufacturer == kVirtualControllerManufacturer;
+        repeatPeriod_ = std::max(kMinRepeat, bridge_->bridgeConfig().advertisingInterval);
+    });
     command(opcode::kLeReadBufferSize, {}, [this](std::uint8_t status, ByteView returned) {
         Reader r(returned);
         const std::uint16_t length = r.u16();
@@ -153,8 +163,8 @@ void Peripheral::setUpAdvertising() {
             [this](std::uint8_t, ByteView) {
                 if (state_ == State::Failed) return;
                 state_ = State::Ready;
-                logf("controller %s: %zu ACL buffers of %zu bytes", address_.toUpperString().c_str(), aclTotal_,
-                     aclMtu_);
+                logf("controller %s: %zu ACL buffers of %zu bytes%s", address_.toUpperString().c_str(), aclTotal_,
+                     aclMtu_, repeatAdvertising_ ? "; virtual, advertisements repeated" : "");
                 if (stopping_) return finishStop();
                 if (!outOfRange_) setAdvertising(true);
             });
@@ -165,12 +175,43 @@ void Peripheral::setAdvertising(bool on) {
     command(opcode::kLeSetAdvertiseEnable, enable, [this, on](std::uint8_t status, ByteView) {
         if (status == 0) {
             advertising_ = on;
+            if (on) nextRepeat_ = Clock::now() + repeatPeriod_;
             logf("advertising %s", on ? "on" : "off");
         } else {
             logf("advertising %s refused (status 0x%02x)", on ? "on" : "off", status);
         }
         if (stopping_ && !on && state_ != State::Connected) state_ = State::Stopped;
     });
+}
+
+void Peripheral::repeatAdvertising() {
+    const Bytes off{0};
+    const Bytes on{1};
+    command(opcode::kLeSetAdvertiseEnable, off, [this](std::uint8_t status, ByteView) {
+        if (status == 0) advertising_ = false;
+    });
+    command(opcode::kLeSetAdvertiseEnable, on, [this](std::uint8_t status, ByteView) {
+        if (status != 0) return logf("advertising again refused (status 0x%02x)", status);
+        advertising_ = true;
+        // A central connected in between: advertising must not go on beside the link.
+        if (state_ != State::Ready || stopping_ || outOfRange_) setAdvertising(false);
+    });
+}
+
+std::optional<Peripheral::Clock::time_point> Peripheral::nextTick() const {
+    // Nothing is due while a command is on its way: its answer wakes the runner anyway.
+    if (!repeatAdvertising_ || state_ != State::Ready || !advertising_ || stopping_ || outOfRange_ ||
+        commandOutstanding_ || !commands_.empty()) {
+        return std::nullopt;
+    }
+    return nextRepeat_;
+}
+
+void Peripheral::tick(Clock::time_point now) {
+    if (!repeatAdvertising_ || state_ != State::Ready || !advertising_ || stopping_ || outOfRange_) return;
+    if (now < nextRepeat_ || commandOutstanding_ || !commands_.empty()) return;
+    nextRepeat_ = now + repeatPeriod_;
+    repeatAdvertising();
 }
 
 void Peripheral::command(std::uint16_t opcode, Bytes parameters, std::function<void(std::uint8_t, ByteView)> done) {

@@ -4,10 +4,12 @@
 // methods; the transport carries H4 packets both ways, so tests drive it without a controller.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "AttServer.h"
@@ -27,12 +29,18 @@ class Peripheral {
   public:
     enum class State { Idle, SettingUp, Ready, Connected, Stopped, Failed };
     using Log = std::function<void(const std::string&)>;
+    using Clock = std::chrono::steady_clock;
     // Runs a job later on the peripheral's thread; the model's events arrive through it.
     using Post = std::function<void(std::function<void()>)>;
 
     // Notifications of the model beyond this many queued bytes are dropped (and counted): a host that
     // does not take the data must not make the peripheral grow without end.
     static constexpr std::size_t kMaxQueuedBytes = 8u << 20;
+    // The kernel's virtual controllers report an advertisement to scanners only when advertising or
+    // scanning is switched on, not every interval as a radio does; on them the peripheral switches
+    // advertising off and on again this often, so that scanners keep hearing the bridge.
+    static constexpr std::uint16_t kVirtualControllerManufacturer = 1521;
+    static constexpr std::chrono::milliseconds kMinRepeat{500};
 
     Peripheral(HciTransport& transport, std::shared_ptr<emulator::VirtualBridge> bridge, Post post, Log log);
     ~Peripheral();
@@ -48,11 +56,15 @@ class Peripheral {
     bool outOfRange() const { return outOfRange_; }
     // Disconnects, stops advertising, then Stopped.
     void stop();
+    // Time-driven work (the repeated advertisement); nextTick() says when it is next due.
+    void tick(Clock::time_point now);
+    std::optional<Clock::time_point> nextTick() const;
 
     State state() const { return state_; }
     bool finished() const { return state_ == State::Stopped || state_ == State::Failed; }
     bool advertising() const { return advertising_; }
     platform::BluetoothAddress controllerAddress() const { return address_; }
+    bool repeatsAdvertising() const { return repeatAdvertising_; }
     std::uint16_t connectionHandle() const { return handle_; }
     std::uint16_t attMtu() const { return att_.mtu(); }
     std::size_t aclBuffers() const { return aclTotal_; }
@@ -83,6 +95,7 @@ class Peripheral {
     void setUp();
     void setUpAdvertising();
     void setAdvertising(bool on);
+    void repeatAdvertising();
     void finishStop();
     void fail(const std::string& why);
     void logf(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -100,6 +113,9 @@ class Peripheral {
     bool outOfRange_ = false;
     bool advertising_ = false;
     platform::BluetoothAddress address_;
+    bool repeatAdvertising_ = false;
+    std::chrono::milliseconds repeatPeriod_{kMinRepeat};
+    Clock::time_point nextRepeat_{};
 
     std::deque<Command> commands_;
     bool commandOutstanding_ = false;

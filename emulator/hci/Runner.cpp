@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -116,7 +117,15 @@ int Runner::run() {
         std::vector<pollfd> fds;
         fds.push_back({impl_->wakeFd, POLLIN, 0});
         for (auto& slot : slots) fds.push_back({slot.channelLost ? -1 : slot.channel->fd(), POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), kPollMs) < 0 && errno != EINTR) {
+        int timeout = kPollMs;
+        const auto now = Peripheral::Clock::now();
+        for (auto& slot : slots) {
+            if (auto due = slot.peripheral->nextTick()) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now).count();
+                timeout = std::clamp<int>(static_cast<int>(wait), 0, timeout);
+            }
+        }
+        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
             std::perror("qb7720-emulator: poll");
             break;
         }
@@ -135,6 +144,9 @@ int Runner::run() {
             }
         }
         impl_->runJobs();
+        for (auto& slot : slots) {
+            if (!slot.channelLost) slot.peripheral->tick(Peripheral::Clock::now());
+        }
         if (impl_->stop && !stopping) {
             stopping = true;
             deadline = std::chrono::steady_clock::now() + kStopGrace;

@@ -33,6 +33,8 @@ void FakeController::send(const Bytes& h4) {
         if (c.opcode == opcode::kReadBdAddr) {
             const auto bytes = address.bytesLsbFirst();
             returned.bytes(ByteView(bytes.data(), bytes.size()));
+        } else if (c.opcode == opcode::kReadLocalVersion) {
+            returned.u8(9).u16(0).u8(9).u16(manufacturer).u16(0);
         } else if (c.opcode == opcode::kLeReadBufferSize) {
             returned.u16(aclMtu).u8(aclBuffers);
         } else if (c.opcode == opcode::kReadBufferSize) {

@@ -27,6 +27,7 @@ class FakeController : public HciTransport {
     std::uint8_t aclBuffers = 1;
     bool autoComplete = true;  // a completed-packets event for every ACL packet, as btvirt sends
     platform::BluetoothAddress address{0x00AA01010001ull};
+    std::uint16_t manufacturer = 1521;  // btvirt's
     std::function<std::optional<std::uint8_t>(std::uint16_t opcode)> statusFor;  // nullopt: success
 
     std::vector<SentCommand> commands;

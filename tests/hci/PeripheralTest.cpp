@@ -77,7 +77,8 @@ TEST_F(PeripheralTest, SetsTheControllerUpAndAdvertisesAsABridge) {
     startAdvertising();
     EXPECT_EQ(controller.opcodes(),
               (std::vector<std::uint16_t>{opcode::kReset, opcode::kSetEventMask, opcode::kLeSetEventMask,
-                                          opcode::kReadBdAddr, opcode::kLeReadBufferSize,
+                                          opcode::kReadBdAddr, opcode::kReadLocalVersion,
+                                          opcode::kLeReadBufferSize,
                                           opcode::kLeSetAdvertisingParameters, opcode::kLeSetAdvertisingData,
                                           opcode::kLeSetScanResponseData, opcode::kLeSetAdvertiseEnable}));
     EXPECT_EQ(peripheral->controllerAddress(), controller.address);
@@ -88,10 +89,10 @@ TEST_F(PeripheralTest, SetsTheControllerUpAndAdvertisesAsABridge) {
     EXPECT_TRUE(mask[7] & 0x20);
 
     // Connectable undirected, 100 ms (160 units), public address, all channels.
-    EXPECT_EQ(controller.commands[5].parameters, hex({0xA0, 0x00, 0xA0, 0x00, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0x07, 0x00}));
+    EXPECT_EQ(controller.commands[6].parameters, hex({0xA0, 0x00, 0xA0, 0x00, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0x07, 0x00}));
 
     // The advertisement read back as a scanner reads it: a bridge section with the tag, and the name.
-    const Bytes& data = controller.commands[6].parameters;
+    const Bytes& data = controller.commands[7].parameters;
     ASSERT_EQ(data.size(), 32u);
     std::optional<std::uint8_t> tag;
     std::string name;
@@ -110,7 +111,40 @@ TEST_F(PeripheralTest, SetsTheControllerUpAndAdvertisesAsABridge) {
     }
     EXPECT_EQ(tag, 0x30);
     EXPECT_EQ(name, "QB7720-UART-1");
-    EXPECT_EQ(controller.commands[7].parameters[0], 15);  // the name in the scan response too
+    EXPECT_EQ(controller.commands[8].parameters[0], 15);  // the name in the scan response too
+}
+
+TEST_F(PeripheralTest, OnAVirtualControllerTheAdvertisementIsRepeated) {
+    startAdvertising();
+    ASSERT_TRUE(peripheral->repeatsAdvertising());
+    const auto due = peripheral->nextTick();
+    ASSERT_TRUE(due);
+    EXPECT_GE(*due - Peripheral::Clock::now(), std::chrono::milliseconds(400));
+    const std::size_t before = controller.commands.size();
+    peripheral->tick(*due - std::chrono::milliseconds(1));
+    EXPECT_EQ(controller.commands.size(), before);
+    peripheral->tick(*due);
+    settle();
+    ASSERT_EQ(controller.commands.size(), before + 2);
+    EXPECT_EQ(controller.commands[before].parameters, hex({0x00}));
+    EXPECT_EQ(controller.commands[before + 1].parameters, hex({0x01}));
+    EXPECT_TRUE(peripheral->advertising());
+    ASSERT_TRUE(peripheral->nextTick());
+    EXPECT_GT(*peripheral->nextTick(), *due);
+    // Never beside a link.
+    controller.connect(kHandle);
+    settle();
+    EXPECT_FALSE(peripheral->nextTick());
+    peripheral->tick(Peripheral::Clock::now() + std::chrono::hours(1));
+    settle();
+    EXPECT_EQ(controller.commands.size(), before + 2);
+}
+
+TEST_F(PeripheralTest, ARadioRepeatsItsAdvertisementItself) {
+    controller.manufacturer = 0x000F;
+    startAdvertising();
+    EXPECT_FALSE(peripheral->repeatsAdvertising());
+    EXPECT_FALSE(peripheral->nextTick());
 }
 
 TEST(AdvertisingData, LongNamesAreShortenedToFit) {
