@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QDebug>
 #include <QMenu>
 #include <QMutex>
@@ -262,6 +263,14 @@ void blesetting::clearCurrentScanSlot() {
     bleDevList.clear();
     // Opening the dialog starts a scan; one that already runs goes on.
     if (!connHandle && scanStopped) Bt_scanBleDevSlot();
+}
+
+void blesetting::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void blesetting::closeEvent(QCloseEvent* event) {
@@ -573,18 +582,21 @@ void blesetting::tavrionSettingSlot() {
 
     // A line the bridge cannot run (no rate, a word size or stop count no UART has) is never sent.
     const bool lineValid = baud > 0 && dataBits >= 5 && dataBits <= 8 && stopBits >= 1 && stopBits <= 2;
+    bool lineTaken = false;
     if (lineValid)
-        Ble_SetUART(connHandle, baud, dataBits, stopBits, parity);
+        lineTaken = Ble_SetUART(connHandle, baud, dataBits, stopBits, parity);
     else
         dialogprompt::warn(this, QStringLiteral("设置失败，请重新设置。"));
     if (flowControl)
         Ble_SetModem(connHandle, 1, 1, 1);
     else
         Ble_SetModem(connHandle, 0, dtr, rtsSelectable ? rtsIndex : 0);
-    emit uartBaudInfo(baud, flowControl, dataBits, stopBits, parity, rtsSelectable ? rtsIndex : -1, dtr);
+    // The window shows and paces by what the bridge runs; a line it did not take is not reported.
+    if (lineTaken)
+        emit uartBaudInfo(baud, flowControl, dataBits, stopBits, parity, rtsSelectable ? rtsIndex : -1, dtr);
 }
 
-void blesetting::Ble_SetUART(QB7720HANDLE* handle, int baud, int dataBits, int stopBits, int parity) {
+bool blesetting::Ble_SetUART(QB7720HANDLE* handle, int baud, int dataBits, int stopBits, int parity) {
     const int result =
         handle ? QB7720Ble_Set_SerialBaud(handle, connStream, static_cast<uint32_t>(baud),
                                           static_cast<uint8_t>(dataBits), static_cast<uint8_t>(stopBits),
@@ -594,6 +606,7 @@ void blesetting::Ble_SetUART(QB7720HANDLE* handle, int baud, int dataBits, int s
         dialogprompt::inform(this, QStringLiteral("串口设置成功"));
     else
         dialogprompt::warn(this, QStringLiteral("设置失败，请重新设置。"));
+    return result == 0;
 }
 
 void blesetting::Ble_SetModem(QB7720HANDLE* handle, int flowControl, int dtr, int rts) {

@@ -48,7 +48,8 @@ class blesetting : public QWidget {
     void getMTUValue();
     void loadHistoryFile();
     void setRightTouchMenu();
-    void Ble_SetUART(QB7720HANDLE* handle, int baud, int dataBits, int stopBits, int parity);
+    // True when the bridge took the line settings.
+    bool Ble_SetUART(QB7720HANDLE* handle, int baud, int dataBits, int stopBits, int parity);
     void Ble_SetModem(QB7720HANDLE* handle, int flowControl, int dtr, int rts);
 
     QB7720HANDLE* connectionHandle() const { return connHandle; }
@@ -101,6 +102,7 @@ class blesetting : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     static int currentSecond();

@@ -549,7 +549,8 @@ class BleSettingTest : public QObject {
         QVERIFY(!combo("comboBox_RTS")->isEnabled());
 
         // Text that is not a number reads as 0 and a word size no UART has is refused here, before
-        // the bridge could take it; the modem request and the report still follow.
+        // the bridge could take it; the modem request still follows, but the window is not told of a
+        // line the bridge does not run.
         const std::pair<const char*, const char*> refused[] = {{"comboBox_baudrate", "fast"},
                                                                {"comboBox_databits", "9"}};
         for (const auto& [name, text] : refused) {
@@ -567,9 +568,7 @@ class BleSettingTest : public QObject {
             QCOMPARE(bridge->modemOutputs().dtr, dtr == 1);
             combo(name)->setEditText(previous);
         }
-        QCOMPARE(report.count(), 5);
-        QCOMPARE(report.at(3).at(0).toInt(), 0);
-        QCOMPARE(report.at(4).at(2).toInt(), 9);
+        QCOMPARE(report.count(), 3);
     }
 
     void serialSettingsWithoutConnectionOfferScan() {
@@ -586,6 +585,17 @@ class BleSettingTest : public QObject {
         button("Bt_TavrionSetting")->click();
         QVERIFY(dialog_->isScanning());
         QCOMPARE(report.count(), 0);
+    }
+
+    void escapeClosesTheDialog() {
+        make();
+        QVERIFY(dialog_->isVisible());
+        // From a control inside it as from the dialog itself.
+        QTest::keyClick(combo("comboBox_baudrate"), Qt::Key_Escape);
+        QVERIFY(!dialog_->isVisible());
+        dialog_->show();
+        QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+        QVERIFY(!dialog_->isVisible());
     }
 
     void windowModemBoxesMoveSelectors() {
