@@ -1,11 +1,13 @@
 #include "widget.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDesktopWidget>
 #include <QScreen>
 #include <QStyle>
+#include <QTextCodec>
 #include <QTimer>
 #include <cstdio>
 
@@ -58,15 +60,23 @@ Widget::Widget(QWidget* parent) : QWidget(parent), ui(new Ui::Widget), desktop(Q
     disableModemSignal();
     // The receive box only grows; an undo history of every insertion would cost memory and time.
     ui->plainTextEdit_recv->setUndoRedoEnabled(false);
+    setCoding("GBK");
 
     aboutDialog = new aboutSoft();
     settingDialog = new blesetting();
+    // Parentless and shown on demand: left open, either would keep the program alive after the
+    // main window closed.
+    aboutDialog->setAttribute(Qt::WA_QuitOnClose, false);
+    settingDialog->setAttribute(Qt::WA_QuitOnClose, false);
     settingDialog->setWindowModality(Qt::ApplicationModal);
     centreOn(settingDialog, desktop);
 
     speedTimer = new QTimer(this);
     speedTimer->setInterval(1000);
     sendTimer = new QTimer(this);
+    recvFlushTimer = new QTimer(this);
+    recvFlushTimer->setInterval(1000);
+    connect(recvFlushTimer, SIGNAL(timeout()), this, SLOT(flushRecvFile()));
     centreOn(this, desktop);
 
     setToolButtonImage(ui->Bt_setting, "Setting.ico");
@@ -107,11 +117,8 @@ Widget::Widget(QWidget* parent) : QWidget(parent), ui(new Ui::Widget), desktop(Q
 }
 
 Widget::~Widget() {
-    if (fileThread) {
-        fileThread->stopThread();
-        fileThread->wait();
-        delete fileThread.data();
-    }
+    endFileWorker(false);
+    if (fileThread) delete fileThread.data();
     closeRecvFile();
     delete settingDialog;
     delete aboutDialog;
@@ -143,7 +150,14 @@ void Widget::getConnectInfo(QB7720HANDLE* handle, gatt_stream_t* stream, QString
         ui->label_BleInfo->setText(text.isNull() ? QString::fromUtf8(kNoConnection)
                                                  : text + QStringLiteral(" 115200,8,1,None"));
         if (!bleMac.isEmpty()) {
-            QB7720Ble_register_on_disconnect(handle, &Widget::disconnectState, nullptr);
+            {
+                // Reports of an earlier link that are still queued no longer concern this one.
+                std::lock_guard<std::mutex> lock(lostMutex);
+                lostLinks.clear();
+            }
+            ++linkToken;
+            QB7720Ble_register_on_disconnect(handle, &Widget::disconnectState,
+                                             reinterpret_cast<void*>(linkToken));
             Ble_Notification(handle);
             if (!speedTimer->isActive()) speedTimer->start();
             ui->BoxRTS->setEnabled(true);
@@ -153,6 +167,7 @@ void Widget::getConnectInfo(QB7720HANDLE* handle, gatt_stream_t* stream, QString
         }
     } else if (connHandle) {
         connHandle = nullptr;
+        ++linkToken;
         bleMac = address;
         connStream = stream;
         ui->label_BleInfo->setText(text.isNull() ? QString::fromUtf8(kNoConnection) : text);
@@ -173,24 +188,73 @@ void Widget::closeNotification(QB7720HANDLE* handle) {
     QB7720Ble_Disconnect(handle);
 }
 
-void Widget::disconnectState(void*) {
+void Widget::disconnectState(void* user_data) {
     qDebug() << "the ble disconnect!";
-    if (Widget* w = mywidget.load()) emit w->bleDisconnectSignal();
+    Widget* w = mywidget.load();
+    if (!w) return;
+    {
+        std::lock_guard<std::mutex> lock(w->lostMutex);
+        w->lostLinks.push_back(reinterpret_cast<quintptr>(user_data));
+    }
+    emit w->bleDisconnectSignal();
+}
+
+void Widget::showDisconnected() {
+    ui->label_BleInfo->setText(QString::fromUtf8(kNoConnection));
+    // The inputs of a lost link are unknown; ticked boxes would claim a live line.
+    for (QCheckBox* in : {ui->BoxCTS, ui->BoxDSR, ui->BoxRing, ui->BoxDCD}) in->setChecked(false);
 }
 
 void Widget::disconnectAction() {
-    // A repeated loss report, or one for a link the dialog already closed, has nothing left to close.
-    if (!connHandle || linkLossOpen) return;
+    // A report that comes while the box is open waits for it to close.
+    if (linkLossOpen) return;
+    bool lost = false;
+    {
+        std::lock_guard<std::mutex> lock(lostMutex);
+        lost = lostLinks.contains(linkToken);
+        lostLinks.clear();
+    }
+    // A repeated report, or one for a link the dialog already closed or replaced, has nothing to close.
+    if (!connHandle || !lost) return;
+    QB7720HANDLE* const handle = connHandle;
+    const quintptr token = linkToken;
+    // The worker writes through this handle; it must be done before the handle is freed.
+    const QString transfer = endFileWorker(true);
+    // Its next tick would only fail on the lost link, raising a box inside this one.
+    if (timingSend) stopTimedSending();
+    showDisconnected();
     linkLossOpen = true;
     dialogprompt::warn(this, QStringLiteral("蓝牙连接已断开!"));
     linkLossOpen = false;
-    qDebug() << "ble connection" << static_cast<void*>(connHandle);
-    if (connHandle) {
-        closeNotification(connHandle);
-        connHandle = nullptr;
+    if (!transfer.isEmpty()) dialogprompt::inform(this, transfer);
+    // While the box was open the dialog may have connected again; that link is not the lost one,
+    // unless it was lost too in the meantime.
+    if (connHandle != handle || linkToken != token) {
+        QMetaObject::invokeMethod(this, "disconnectAction", Qt::QueuedConnection);
+        return;
     }
+    qDebug() << "ble connection" << static_cast<void*>(connHandle);
+    closeNotification(connHandle);
+    connHandle = nullptr;
+    ++linkToken;
     bleMac.clear();
     emit SbleDisconnectSignal();
+}
+
+QString Widget::endFileWorker(bool linkLost) {
+    if (!fileThread || fileThread->isFinished()) return {};
+    sendFileThread* worker = fileThread.data();
+    disconnect(worker, SIGNAL(sendOver()), this, nullptr);
+    disconnect(worker, SIGNAL(sendStop()), this, nullptr);
+    disconnect(worker, SIGNAL(sendFail(QString)), this, nullptr);
+    if (linkLost)
+        worker->abortForLinkLoss();
+    else
+        worker->stopThread();
+    worker->wait();
+    if (!fileSendIdle) restoreFileControls();
+    ui->label_proStatus->setText(QStringLiteral("就绪"));
+    return worker->failure();
 }
 
 void Widget::closeEvent(QCloseEvent* event) {
@@ -199,10 +263,17 @@ void Widget::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // Nothing may raise a box once the user chose to leave.
+    stopTimedSending();
+    endFileWorker(false);
     if (connHandle) {
         closeNotification(connHandle);
         connHandle = nullptr;
+        ++linkToken;
     }
     if (speedTimer->isActive()) speedTimer->stop();
+    flushRecvFile();
+    aboutDialog->close();
+    settingDialog->close();
     event->accept();
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 #include "QB7720lib.h"
@@ -18,6 +19,8 @@ class QAction;
 class QCloseEvent;
 class QDesktopWidget;
 class QMenu;
+class QTextCodec;
+class QTextDecoder;
 class QTimer;
 class aboutSoft;
 class blesetting;
@@ -68,6 +71,8 @@ class Widget : public QWidget {
     QMenu* displayMenuForTest() const { return displayMenu; }
     sendFileThread* fileWorkerForTest() const { return fileThread; }
     const QString& receiveFilePath() const { return recvFilePath; }
+    QTextCodec* textCodec() const { return codec; }
+    QTimer* recvFlushTimerForTest() const { return recvFlushTimer; }
 
   signals:
     void openBleSettingSiganl();
@@ -90,6 +95,8 @@ class Widget : public QWidget {
     void setClearScreenSlot();
     void setStopScreenSlot();
     void showNormalSlot();
+    void setGbkCodingSlot();
+    void setUtf8CodingSlot();
     void getRecvFilePath(QString path);
     void changeRecvContentSlot(bool checked);
     void clearRecvSlot();
@@ -121,6 +128,7 @@ class Widget : public QWidget {
 
   private slots:
     void drainReceived();
+    void flushRecvFile();
 
   private:
     struct Notification {
@@ -134,8 +142,18 @@ class Widget : public QWidget {
     void closeNotification(QB7720HANDLE* handle);
     void setRecvModeLook(const char* image, const QString& label);
     void setToolButtonImage(QWidget* button, const char* image);
-    void openRecvFile();
+    void openRecvFile(const char* mode = "wb");
     void closeRecvFile();
+    bool chooseSavingMode(const char* image, const QString& label, bool show);
+    void appendToReceiveBox(const QString& text);
+    void setCoding(const char* name);
+    void markCoding();
+    void showDisconnected();
+    // True, with a box, when a file transfer still owns the link.
+    bool refuseWhileFileSending();
+    // Ends a running worker and waits for it, taking its closing report: why it did not complete,
+    // or empty.
+    QString endFileWorker(bool linkLost);
     void showReceived(const QByteArray& bytes, QString& pending, int& boxLength);
     void stopTimedSending();
     void restoreFileControls();
@@ -157,6 +175,13 @@ class Widget : public QWidget {
     QAction* actClearScreen = nullptr;
     QAction* actStopScreen = nullptr;
     QAction* actNormal = nullptr;
+    QAction* actGbk = nullptr;
+    QAction* actUtf8 = nullptr;
+    // One encoding for the send box, the receive box and both hex conversions.
+    QTextCodec* codec = nullptr;
+    // Keeps a character split across two notifications whole.
+    std::unique_ptr<QTextDecoder> recvDecoder;
+    QTimer* recvFlushTimer = nullptr;
     QDesktopWidget* desktop;
     QTimer* speedTimer = nullptr;
     QTimer* sendTimer = nullptr;
@@ -180,6 +205,8 @@ class Widget : public QWidget {
     bool fileSendIdle = true;
     bool lastWriteOk = true;
     bool linkLossOpen = false;
+    // Identifies each link the window registered for loss reports; a handle's address may be reused.
+    quintptr linkToken = 0;
     uint16_t writeHandle = 19;
     char dataUuid[10] = "0xfff1";
     char modemUuid[10] = "0xfff3";
@@ -188,6 +215,10 @@ class Widget : public QWidget {
     std::mutex inboxMutex;
     QVector<Notification> inbox;
     bool drainPosted = false;
+
+    // Tokens of links whose loss the library reported, taken by disconnectAction.
+    std::mutex lostMutex;
+    QVector<quintptr> lostLinks;
 };
 
 #endif  // WIDGET_H

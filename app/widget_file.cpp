@@ -40,6 +40,11 @@ void Widget::Btn_BleSendFileSlot() {
         return;
     }
     if (!chunkSizeKnown(fileChunkSize)) return;
+    if (timingSend) {
+        // Ticks and file chunks on the same link would interleave on the remote line.
+        dialogprompt::warn(this, QStringLiteral("请先停止定时发送"));
+        return;
+    }
 
     auto* worker = new sendFileThread();
     fileThread = worker;
@@ -72,10 +77,19 @@ void Widget::changeSendInfoSlot(int bytes, int percent) {
 
 void Widget::closeThreadSlot() {
     if (auto* worker = qobject_cast<sendFileThread*>(sender())) worker->quit();
+    // Only the transfer on screen may give the controls back and say it completed.
+    if (sender() != fileThread.data()) return;
     ui->label_sendSpeed->setText(QStringLiteral("发送速度 : %1 b/s").arg(0));
     dialogprompt::inform(this, QStringLiteral("文件发送完成"));
     restoreFileControls();
     ui->label_proStatus->setText(QStringLiteral("就绪"));
+}
+
+bool Widget::refuseWhileFileSending() {
+    // An interrupted worker may still be finishing its last write.
+    if (fileSendIdle && (!fileThread || fileThread->isFinished())) return false;
+    dialogprompt::warn(this, QStringLiteral("正在发送文件，请等待发送完成或中断后再发送"));
+    return true;
 }
 
 void Widget::stopFileSendSlot() {

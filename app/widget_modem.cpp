@@ -32,7 +32,8 @@ void Widget::changeModemStatusSlot() {
 void Widget::getUartBaud(int baud, bool, int dataBits, int stopBits, int parity, int rts, int dtr) {
     static const char* const parityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
     uartBaud = baud;
-    if (baud / 100 < fileChunkSize) fileChunkSize = baud / 100;
+    // Below 100 baud the rule would give chunks of no bytes, and file sending would stop for good.
+    if (baud >= 100 && baud / 100 < fileChunkSize) fileChunkSize = baud / 100;
     const QStringList pieces = ui->label_BleInfo->text().split(QLatin1Char(' '));
     ui->label_BleInfo->clear();
     const QString parityName =

@@ -3,10 +3,13 @@
 #include <QDebug>
 #include <QFile>
 #include <QMenu>
+#include <QFileInfo>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCodec>
 #include <QTextCursor>
+#include <QTimer>
 #include <climits>
 #include <cstring>
 
@@ -19,6 +22,8 @@ const int kScreenLimit = 12000;
 const char* const kClearText = "每接收12000字符自动清空";
 const char* const kStopText = "接收12000字符后自动停止";
 const char* const kNormalText = "正常显示";
+const char* const kGbkText = "GBK编码";
+const char* const kUtf8Text = "UTF-8编码";
 
 QString marked(const char* text, bool on) {
     return QString::fromUtf8(on ? "● " : "  ") + QString::fromUtf8(text);
@@ -46,10 +51,10 @@ QString hexText(const char* data, int length, int& column) {
 }
 
 // Hex pieces separated by single spaces back to text, up to the first zero byte.
-QString textFromHex(const QString& text) {
+QString textFromHex(const QString& text, QTextCodec* codec) {
     QByteArray bytes;
     for (const QString& piece : text.split(QLatin1Char(' '))) bytes += QByteArray::fromHex(piece.toUtf8());
-    return QString::fromUtf8(bytes.constData());
+    return codec->toUnicode(bytes.constData());
 }
 
 int boxLength(const QPlainTextEdit* box) {
@@ -74,6 +79,9 @@ void Widget::setModeBtMenu() {
     actClearScreen = displayMenu->addAction(marked(kClearText, false));
     actStopScreen = displayMenu->addAction(marked(kStopText, false));
     actNormal = displayMenu->addAction(marked(kNormalText, false));
+    displayMenu->addSeparator();
+    actGbk = displayMenu->addAction(QString());
+    actUtf8 = displayMenu->addAction(QString());
     connect(actNdns, SIGNAL(triggered(bool)), this, SLOT(m_ndnsSlot()));
     connect(actNdos, SIGNAL(triggered(bool)), this, SLOT(m_ndosSlot()));
     connect(actOdns, SIGNAL(triggered(bool)), this, SLOT(m_odnsSlot()));
@@ -81,6 +89,8 @@ void Widget::setModeBtMenu() {
     connect(actClearScreen, SIGNAL(triggered(bool)), this, SLOT(setClearScreenSlot()));
     connect(actStopScreen, SIGNAL(triggered(bool)), this, SLOT(setStopScreenSlot()));
     connect(actNormal, SIGNAL(triggered(bool)), this, SLOT(showNormalSlot()));
+    connect(actGbk, SIGNAL(triggered(bool)), this, SLOT(setGbkCodingSlot()));
+    connect(actUtf8, SIGNAL(triggered(bool)), this, SLOT(setUtf8CodingSlot()));
     ui->Bt_recv_mode->setMenu(modeMenu);
 }
 
@@ -137,13 +147,31 @@ void Widget::drainReceived() {
             std::fwrite(n.bytes.constData(), 1, static_cast<size_t>(n.bytes.size()), recvFilefp);
         recvCount += n.bytes.size();
     }
-    if (!pending.isEmpty()) {
-        QTextCursor cursor = box->textCursor();
-        cursor.insertText(pending);
-        box->setTextCursor(cursor);
-        box->moveCursor(QTextCursor::End);
-    }
+    if (!pending.isEmpty()) appendToReceiveBox(pending);
     if (recvCount != before) ui->label_recvCounts->setText(QStringLiteral("接收 : %1").arg(recvCount));
+}
+
+// New data goes at the end whatever the user clicked or selected; the view follows it only while it
+// was at the bottom, so reading further up is not torn away.
+void Widget::appendToReceiveBox(const QString& text) {
+    QPlainTextEdit* box = ui->plainTextEdit_recv;
+    QScrollBar* bar = box->verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    const int scrolled = bar->value();
+    const QTextCursor user = box->textCursor();
+    const int anchor = user.anchor();
+    const int position = user.position();
+    QTextCursor end(box->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(text);
+    // A selection reaching the old end would otherwise grow over the new text.
+    if (box->textCursor().anchor() != anchor || box->textCursor().position() != position) {
+        QTextCursor kept(box->document());
+        kept.setPosition(anchor);
+        kept.setPosition(position, QTextCursor::KeepAnchor);
+        box->setTextCursor(kept);
+    }
+    bar->setValue(following ? bar->maximum() : scrolled);
 }
 
 // Applies the display rules to one chunk; text is collected in pending and inserted once per batch.
@@ -152,8 +180,7 @@ void Widget::showReceived(const QByteArray& bytes, QString& pending, int& shown)
     if (ui->showHex->isChecked()) {
         text = hexText(bytes.constData(), bytes.size(), hexColumn);
     } else {
-        static QTextCodec* gbk = QTextCodec::codecForName("GBK");
-        text = gbk ? gbk->toUnicode(bytes) : QString::fromLocal8Bit(bytes);
+        text = recvDecoder->toUnicode(bytes);
     }
     if (s_clearScreen && shown > kScreenLimit) {
         ui->plainTextEdit_recv->clear();
@@ -174,19 +201,29 @@ void Widget::setRecvModeLook(const char* image, const QString& label) {
         QStringLiteral("QPushButton{border-image: url(:/new/prefix1/logoIcon/%1)}")
             .arg(QLatin1String(image)));
     ui->label_RecvMode->setText(label);
+    flushRecvFile();
+}
+
+void Widget::flushRecvFile() {
+    if (recvFilefp) std::fflush(recvFilefp);
 }
 
 void Widget::closeRecvFile() {
+    recvFlushTimer->stop();
     if (recvFilefp) {
         std::fclose(recvFilefp);
         recvFilefp = nullptr;
     }
 }
 
-void Widget::openRecvFile() {
+void Widget::openRecvFile(const char* mode) {
     closeRecvFile();
-    recvFilefp = std::fopen(QFile::encodeName(recvFilePath).constData(), "wb");
-    if (recvFilefp) qDebug() << "open file fp!";
+    recvFilefp = std::fopen(QFile::encodeName(recvFilePath).constData(), mode);
+    if (recvFilefp) {
+        qDebug() << "open file fp!";
+        // What was received is on disk within a second, not only when the file is closed.
+        recvFlushTimer->start();
+    }
 }
 
 void Widget::m_ndnsSlot() {
@@ -203,33 +240,39 @@ void Widget::m_odnsSlot() {
     closeRecvFile();
 }
 
-static bool chooseSavePath(QWidget* parent, QString& path) {
-    if (path.isEmpty())
-        path = dialogprompt::chooseFile(
-            parent, {dialogprompt::Chooser::Save, QStringLiteral("请选择要保存的文件路径"),
-                     QStringLiteral("D:/"), QStringLiteral("ALL(*)")});
-    return !path.isEmpty();
+// Switches to a saving mode. A cancelled file chooser changes nothing; a capture still open is
+// continued, and an earlier one on disk is emptied only when the user says so.
+bool Widget::chooseSavingMode(const char* image, const QString& label, bool show) {
+    const char* mode = "wb";
+    if (recvFilePath.isEmpty()) {
+        recvFilePath = dialogprompt::chooseFile(
+            this, {dialogprompt::Chooser::Save, QStringLiteral("请选择要保存的文件路径"), QStringLiteral("D:/"),
+                   QStringLiteral("ALL(*)")});
+        if (recvFilePath.isEmpty()) return false;
+    } else if (recvFilefp) {
+        mode = nullptr;
+    } else if (QFileInfo(recvFilePath).size() > 0 &&
+               !dialogprompt::askYesNo(this, QStringLiteral("接收文件中已有数据，是否清空？（否：接着写在文件末尾）"))) {
+        mode = "ab";
+    }
+    setRecvModeLook(image, label);
+    recv_show = show;
+    save_file = true;
+    if (mode) openRecvFile(mode);
+    emit changeFilePathSignal(0, recvFilePath);
+    return true;
 }
 
 void Widget::m_ndosSlot() {
-    setRecvModeLook("RecvMode01.ico", QStringLiteral("不显示只保存文件"));
-    recv_show = false;
-    if (!chooseSavePath(this, recvFilePath)) return;
-    save_file = true;
-    openRecvFile();
-    emit changeFilePathSignal(0, recvFilePath);
+    chooseSavingMode("RecvMode01.ico", QStringLiteral("不显示只保存文件"), false);
 }
 
 void Widget::m_dsSlot() {
-    setRecvModeLook("RecvMode11.ico", QStringLiteral("显示并保存文件"));
-    recv_show = true;
-    if (!chooseSavePath(this, recvFilePath)) return;
-    save_file = true;
-    openRecvFile();
-    emit changeFilePathSignal(0, recvFilePath);
+    chooseSavingMode("RecvMode11.ico", QStringLiteral("显示并保存文件"), true);
 }
 
 void Widget::setClearScreenSlot() {
+    flushRecvFile();
     s_clearScreen = true;
     s_stopScreen = false;
     recv_show = true;
@@ -239,6 +282,7 @@ void Widget::setClearScreenSlot() {
 }
 
 void Widget::setStopScreenSlot() {
+    flushRecvFile();
     s_clearScreen = false;
     s_stopScreen = true;
     actClearScreen->setText(marked(kClearText, false));
@@ -247,12 +291,35 @@ void Widget::setStopScreenSlot() {
 }
 
 void Widget::showNormalSlot() {
+    flushRecvFile();
     s_clearScreen = false;
     s_stopScreen = false;
     recv_show = true;
     actClearScreen->setText(marked(kClearText, false));
     actStopScreen->setText(marked(kStopText, false));
     actNormal->setText(marked(kNormalText, true));
+}
+
+void Widget::setCoding(const char* name) {
+    QTextCodec* chosen = QTextCodec::codecForName(name);
+    if (!chosen) chosen = QTextCodec::codecForName("UTF-8");
+    codec = chosen;
+    recvDecoder.reset(codec->makeDecoder());
+    if (actGbk) markCoding();
+}
+
+void Widget::markCoding() {
+    const bool gbk = codec->name() == "GBK";
+    actGbk->setText(marked(kGbkText, gbk));
+    actUtf8->setText(marked(kUtf8Text, !gbk));
+}
+
+void Widget::setGbkCodingSlot() {
+    setCoding("GBK");
+}
+
+void Widget::setUtf8CodingSlot() {
+    setCoding("UTF-8");
 }
 
 void Widget::getRecvFilePath(QString path) {
@@ -264,11 +331,11 @@ void Widget::getRecvFilePath(QString path) {
 void Widget::changeRecvContentSlot(bool checked) {
     QPlainTextEdit* box = ui->plainTextEdit_recv;
     if (checked) {
-        const QByteArray bytes = box->toPlainText().toLocal8Bit();
+        const QByteArray bytes = codec->fromUnicode(box->toPlainText());
         int column = 0;
         box->setPlainText(hexText(bytes.constData(), bytes.size(), column));
     } else {
-        box->setPlainText(textFromHex(box->toPlainText()));
+        box->setPlainText(textFromHex(box->toPlainText(), codec));
     }
 }
 

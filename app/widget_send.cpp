@@ -1,5 +1,6 @@
 // Send path: single and timed sending, hex input helpers.
 #include <QPlainTextEdit>
+#include <QTextCodec>
 #include <QTextCursor>
 #include <QTimer>
 #include <cstring>
@@ -72,7 +73,7 @@ void Widget::changeSendContentSlot(bool checked) {
     QPlainTextEdit* box = ui->plainTextEdit_send;
     const QString text = box->toPlainText();
     if (checked) {
-        const QByteArray bytes = text.toLocal8Bit();
+        const QByteArray bytes = codec->fromUnicode(text);
         QString hex;
         hex.reserve(bytes.size() * 3);
         for (const char b : bytes) hex += QString::asprintf("%02X ", static_cast<unsigned char>(b));
@@ -81,7 +82,7 @@ void Widget::changeSendContentSlot(bool checked) {
         QByteArray bytes;
         for (const QString& piece : text.split(QLatin1Char(' ')))
             bytes += QByteArray::fromHex(piece.toUtf8());
-        box->setPlainText(QString::fromUtf8(bytes.constData()));
+        box->setPlainText(codec->toUnicode(bytes.constData()));
     }
 }
 
@@ -127,11 +128,11 @@ void Widget::stopTimedSending() {
     ui->sendTiming->setEnabled(true);
 }
 
-// The message a press or a tick sends: hex pairs, or the text in the local 8-bit encoding.
-static QByteArray messageOf(const QString& text, bool hex) {
-    if (!hex) return text.toLocal8Bit();
-    const QByteArray local = text.toLocal8Bit();
-    return Widget::strToHex(QString::fromLatin1(local.constData()));
+// The message a press or a tick sends: hex pairs, or the text in the chosen encoding.
+static QByteArray messageOf(const QString& text, bool hex, QTextCodec* codec) {
+    const QByteArray encoded = codec->fromUnicode(text);
+    if (!hex) return encoded;
+    return Widget::strToHex(QString::fromLatin1(encoded.constData()));
 }
 
 void Widget::Btn_sendInputSlot() {
@@ -151,6 +152,7 @@ void Widget::Btn_sendInputSlot() {
             return;
         }
         if (!chunkSizeKnown(mtuValue - 3)) return;
+        if (refuseWhileFileSending()) return;
         timingSend = true;
         ui->BtSend->setText(QStringLiteral("停止发送"));
         ui->sendTiming->setEnabled(false);
@@ -166,7 +168,7 @@ void Widget::Btn_sendInputSlot() {
     if (timingSend) return;
 
     if (sendTimer->isActive()) sendTimer->stop();
-    const QByteArray message = messageOf(text, ui->sendHex->isChecked());
+    const QByteArray message = messageOf(text, ui->sendHex->isChecked(), codec);
     const int len = lengthToZero(message);
     if (len > kMaxMessage) {
         dialogprompt::warn(this, QStringLiteral("超过发送缓冲区大小"));
@@ -179,12 +181,14 @@ void Widget::Btn_sendInputSlot() {
     }
     if (len == 0) return;
     if (!chunkSizeKnown(mtuValue - 3)) return;
+    if (refuseWhileFileSending()) return;
     writeChunks(message, len, false);
 }
 
 void Widget::sendOntimeSlot() {
     if (connHandle && lastWriteOk) {
-        const QByteArray message = messageOf(ui->plainTextEdit_send->toPlainText(), ui->sendHex->isChecked());
+        const QByteArray message =
+            messageOf(ui->plainTextEdit_send->toPlainText(), ui->sendHex->isChecked(), codec);
         const int len = lengthToZero(message);
         if (len == 0) return;
         if (mtuValue - 3 <= 0) {

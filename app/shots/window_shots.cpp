@@ -1,5 +1,5 @@
 // Renders the main window for the documentation: connected to an emulated loopback bridge with data
-// received, and during a file transfer. Run under a real (or virtual) X display with a CJK font.
+// received, during a file transfer, and after the bridge dropped the link. Run under a real (or virtual) X display with a CJK font.
 //
 //   tavrion_window_shots <output directory>
 #include <QApplication>
@@ -41,6 +41,7 @@ int main(int argc, char* argv[]) {
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QTemporaryDir work;
     QDir::setCurrent(work.path());
+    qputenv("HOME", QFile::encodeName(work.path()));  // the record file, kept out of the user's home
     dialogprompt::setBoxHook([](const dialogprompt::Box&) { return QMessageBox::Yes; });
 
     auto emu = qb::emulator::Emulator::create();
@@ -105,5 +106,12 @@ int main(int argc, char* argv[]) {
     ok = save(w, out.filePath(QStringLiteral("file-transfer.png"))) && ok;
     ui->Bt_sendfile->click();  // interrupt
     spin(500);
+
+    // The bridge drops the link: the window must no longer look connected.
+    bridge->setModemInputs({true, true, true, true});
+    spin(300);
+    bridge->dropLink();
+    spin(800);
+    ok = save(w, out.filePath(QStringLiteral("link-lost.png"))) && ok;
     return ok ? 0 : 2;
 }

@@ -2,6 +2,7 @@
 // single and timed sending, file transfer, modem lines and link loss.
 #include <QFile>
 #include <QMenu>
+#include <QCheckBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -58,6 +59,13 @@ class WindowDeviceTest : public QObject {
     void modemInputsFromThePeer();
     void modemOutputsReachTheBridge();
     void linkDroppedResetsWindow();
+    void reconnectionDuringTheLossBoxIsKept();
+    void lateLossReportOfAnOldLinkIsIgnored();
+    void linkLossDuringTransferSaysIncomplete();
+    void sendsRefusedDuringTransfer();
+    void textSurvivesLoopback_data();
+    void textSurvivesLoopback();
+    void exitStopsTimedSending();
 
   private:
     std::shared_ptr<TestBridge> addBridge(BridgeConfig config = {});
@@ -65,6 +73,8 @@ class WindowDeviceTest : public QObject {
     // Data writes to the transmit characteristic, in order.
     QList<WriteRecord> dataWrites(const std::shared_ptr<TestBridge>& bridge) const;
     QString writeFile(const char* name, const QByteArray& content);
+    // A bridge slow enough that a large file is still being sent when the test acts.
+    std::shared_ptr<TestBridge> addSlowSink();
 
     std::unique_ptr<qb::test::TestRadio> radio;
     QTemporaryDir dir;
@@ -76,6 +86,7 @@ class WindowDeviceTest : public QObject {
 void WindowDeviceTest::initTestCase() {
     QVERIFY(dir.isValid());
     QDir::setCurrent(dir.path());
+    qputenv("HOME", QFile::encodeName(dir.path()));
     radio = qb::test::TestRadio::create();
 }
 
@@ -89,7 +100,9 @@ void WindowDeviceTest::cleanup() {
         w->fileWorkerForTest()->stopThread();
         QTRY_VERIFY_WITH_TIMEOUT(!w->fileWorkerForTest(), 20000);
     }
-    boxes->answer = QMessageBox::Yes;
+    // A test may have left a hook of its own that refers to its locals.
+    delete boxes;
+    boxes = new BoxRecorder;
     QCloseEvent close;
     QApplication::sendEvent(w, &close);  // closes a held connection
     delete w;
@@ -104,6 +117,15 @@ void WindowDeviceTest::cleanup() {
 std::shared_ptr<TestBridge> WindowDeviceTest::addBridge(BridgeConfig config) {
     bridge = radio->addBridge(std::move(config));
     return bridge;
+}
+
+std::shared_ptr<TestBridge> WindowDeviceTest::addSlowSink() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    config.link = *qb::emulator::LinkModel::preset("le-1m");
+    config.transmitBufferSize = 1 << 22;
+    config.pauseLevel = config.transmitBufferSize;
+    return addBridge(config);
 }
 
 void WindowDeviceTest::connectTo(const std::shared_ptr<TestBridge>& b) {
@@ -324,8 +346,9 @@ void WindowDeviceTest::timedSendingEncodesLikeASingleSend() {
     QTRY_VERIFY(dataWrites(b).size() >= 2);
     form()->BtSend->click();
     const auto writes = dataWrites(b);
-    QCOMPARE(toQt(writes.at(0).value), text.toLocal8Bit());
-    QCOMPARE(toQt(writes.at(1).value), text.toLocal8Bit());
+    // The window's encoding, GBK unless chosen otherwise, in both sending modes.
+    QCOMPARE(toQt(writes.at(0).value), QByteArray("\xc4\xe3\xba\xc3"));
+    QCOMPARE(toQt(writes.at(1).value), QByteArray("\xc4\xe3\xba\xc3"));
 }
 
 void WindowDeviceTest::timedSendingFailure() {
@@ -437,7 +460,7 @@ void WindowDeviceTest::writeFailureEndsTransfer() {
     w->getSendFilePath(writeFile("fails.bin", randomBytes(5000, 3)));
     radio->failWrites(*b, 1);
     form()->Bt_sendfile->click();
-    QTRY_COMPARE(boxes->texts(), QStringList({"传输出错"}));
+    QTRY_COMPARE(boxes->texts(), QStringList({"传输出错，文件未发送完成（已发送 0 / 5000 字节）"}));
     QVERIFY(w->fileTransferIdle());
     QVERIFY(form()->sendHex->isEnabled());
     QCOMPARE(w->sentBytes(), qint64(0));
@@ -513,12 +536,36 @@ void WindowDeviceTest::modemOutputsReachTheBridge() {
 }
 
 void WindowDeviceTest::linkDroppedResetsWindow() {
-    auto b = addBridge();
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Scripted;
+    auto b = addBridge(config);
     connectTo(b);
+    w->getUartBaud(115200, false, 8, 1, 0, -1, 0);
+    QTRY_COMPARE(b->clientConfiguration(VirtualBridge::kCommandUuid), uint16_t(1));
+    b->setModemInputs({true, true, true, true});
+    auto* ui = form();
+    QTRY_VERIFY(ui->BoxCTS->isChecked() && ui->BoxDSR->isChecked() && ui->BoxDCD->isChecked());
     QSignalSpy dialogReset(w, SIGNAL(SbleDisconnectSignal()));
+    // What the window shows while the user reads the box.
+    QString infoDuringBox;
+    QList<bool> inputsDuringBox;
+    dialogprompt::setBoxHook([&](const dialogprompt::Box& box) {
+        boxes->boxes.append(box);
+        infoDuringBox = ui->label_BleInfo->text();
+        for (QCheckBox* in : {ui->BoxCTS, ui->BoxDSR, ui->BoxRing, ui->BoxDCD}) inputsDuringBox << in->isChecked();
+        return QMessageBox::Ok;
+    });
     b->dropLink();
     QTRY_VERIFY(w->connectionHandle() == nullptr);
     QCOMPARE(boxes->texts(), QStringList({"蓝牙连接已断开!"}));
+    QCOMPARE(infoDuringBox, QStringLiteral("当前无连接，请连接设备..."));
+    QCOMPARE(inputsDuringBox, QList<bool>({false, false, false, false}));
+    QCOMPARE(ui->label_BleInfo->text(), QStringLiteral("当前无连接，请连接设备..."));
+    // Nothing claims a link: sending says there is none, as the window shows.
+    ui->plainTextEdit_send->setPlainText(QStringLiteral("x"));
+    ui->BtSend->click();
+    QCOMPARE(boxes->texts().last(), QStringLiteral("请连接蓝牙设备!"));
+    boxes->boxes.removeLast();
     QCOMPARE(boxes->boxes.first().icon, QMessageBox::Warning);
     QCOMPARE(dialogReset.size(), 1);
     QVERIFY(w->speedTimerForTest()->isActive());
@@ -529,6 +576,164 @@ void WindowDeviceTest::linkDroppedResetsWindow() {
     QCOMPARE(dialogReset.size(), 1);
     w->calSpeedSlot();
     QCOMPARE(form()->label_recvSpeed->text(), QStringLiteral("接收速度 : 0.00 b/s"));
+}
+
+void WindowDeviceTest::reconnectionDuringTheLossBoxIsKept() {
+    auto first = addBridge();
+    connectTo(first);
+    BridgeConfig second;
+    second.address = 0xC0510000A002;
+    auto other = radio->addBridge(second);
+    QSignalSpy dialogReset(w, SIGNAL(SbleDisconnectSignal()));
+    QB7720HANDLE* lost = w->connectionHandle();
+    QB7720HANDLE* fresh = nullptr;
+    // While the box is open the dialog closes the lost link and connects again, as its automatic
+    // reconnection does; the window learns of it from its event loop.
+    dialogprompt::setBoxHook([&](const dialogprompt::Box& box) -> QMessageBox::StandardButton {
+        boxes->boxes.append(box);
+        QB7720Ble_Disconnect(lost);
+        const QString address = QString::fromStdString(other->addressText());
+        fresh = QB7720Ble_Connect(address.toLatin1().constData(), nullptr);
+        gatt_stream_t* stream = nullptr;
+        uint16_t mtu = 0;
+        if (fresh) QB7720Ble_Get_MTU(fresh, &stream, &mtu);
+        emit w->settingDialogForTest()->bleConnectSuccSiganl(fresh, stream, address, QStringLiteral("Again"));
+        // Queued: it arrives from the box's own event loop.
+        for (int i = 0; i < 500 && w->connectionHandle() != fresh; ++i) QTest::qWait(10);
+        return QMessageBox::Ok;
+    });
+    first->dropLink();
+    QTRY_COMPARE(boxes->boxes.size(), 1);
+    QVERIFY(fresh);
+    QCoreApplication::processEvents();
+    QVERIFY(w->connectionHandle() == fresh);
+    QVERIFY(other->connected());
+    QCOMPARE(dialogReset.size(), 0);
+    QCOMPARE(form()->label_BleInfo->text(), QStringLiteral("Again 115200,8,1,None"));
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("still here"));
+    form()->BtSend->click();
+    QTRY_COMPARE(form()->plainTextEdit_recv->toPlainText(), QStringLiteral("still here"));
+    radio->removeDevice(other->address());
+}
+
+void WindowDeviceTest::lateLossReportOfAnOldLinkIsIgnored() {
+    auto first = addBridge();
+    connectTo(first);
+    BridgeConfig second;
+    second.address = 0xC0510000A003;
+    auto other = radio->addBridge(second);
+    // The link drops, and before the window hears of it the dialog has closed it and made another.
+    QB7720HANDLE* old = w->connectionHandle();
+    first->dropLink();
+    QTest::qSleep(200);
+    QB7720Ble_Disconnect(old);
+    w->getConnectInfo(nullptr, nullptr, QString(), QString());
+    const QString address = QString::fromStdString(other->addressText());
+    QB7720HANDLE* fresh = QB7720Ble_Connect(address.toLatin1().constData(), nullptr);
+    QVERIFY(fresh);
+    gatt_stream_t* stream = nullptr;
+    uint16_t mtu = 0;
+    QCOMPARE(QB7720Ble_Get_MTU(fresh, &stream, &mtu), 0);
+    w->getConnectInfo(fresh, stream, address, QStringLiteral("New"));
+    QSignalSpy dialogReset(w, SIGNAL(SbleDisconnectSignal()));
+    QTest::qWait(300);
+    QVERIFY(w->connectionHandle() == fresh);
+    QVERIFY(other->connected());
+    QVERIFY(boxes->boxes.isEmpty());
+    QCOMPARE(dialogReset.size(), 0);
+    radio->removeDevice(other->address());
+}
+
+void WindowDeviceTest::linkLossDuringTransferSaysIncomplete() {
+    auto b = addSlowSink();
+    connectTo(b);
+    const QByteArray content = randomBytes(2 << 20, 9);
+    w->getSendFilePath(writeFile("lost.bin", content));
+    form()->Bt_sendfile->click();
+    QTRY_VERIFY(w->sentBytes() > 0);
+    b->dropLink();
+    QTRY_VERIFY(w->connectionHandle() == nullptr);
+    QTRY_COMPARE(boxes->boxes.size(), 2);
+    // Over the bus a write may fail before the loss is reported, so either box may come first and
+    // the transfer may name either cause; it never claims to be complete.
+    QStringList texts = boxes->texts();
+    QVERIFY(texts.removeOne(QStringLiteral("蓝牙连接已断开!")));
+    const QString report = texts.first();
+    QVERIFY2(report.contains(QStringLiteral("，文件未发送完成（已发送 ")), qPrintable(report));
+    QVERIFY(report.endsWith(QStringLiteral(" / %1 字节）").arg(content.size())));
+    const qint64 claimed = report.section(QStringLiteral("已发送 "), 1).section(QLatin1Char(' '), 0, 0).toLongLong();
+    QCOMPARE(claimed, w->sentBytes());
+    QVERIFY(w->fileTransferIdle());
+    QVERIFY(form()->sendHex->isEnabled() && form()->sendTiming->isEnabled());
+    QTRY_VERIFY(!w->fileWorkerForTest());
+    // No completion or interruption box follows.
+    QTest::qWait(100);
+    QCOMPARE(boxes->boxes.size(), 2);
+}
+
+void WindowDeviceTest::sendsRefusedDuringTransfer() {
+    auto b = addSlowSink();
+    connectTo(b);
+    const QByteArray content(2 << 20, 'F');
+    w->getSendFilePath(writeFile("file.bin", content));
+    form()->Bt_sendfile->click();
+    QTRY_VERIFY(w->sentBytes() > 0);
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("typed"));
+    form()->BtSend->click();
+    form()->sendTiming->setEnabled(true);  // disabled during a transfer; the refusal must not rely on it
+    form()->sendTiming->setChecked(true);
+    form()->BtSend->click();
+    QVERIFY(!w->timedSendingActive());
+    const QString refused = QStringLiteral("正在发送文件，请等待发送完成或中断后再发送");
+    QCOMPARE(boxes->texts(), QStringList({refused, refused}));
+    form()->Bt_sendfile->click();  // interrupt
+    QTRY_VERIFY(!w->fileWorkerForTest());
+    for (const WriteRecord& r : dataWrites(b)) QVERIFY(toQt(r.value).count('F') == int(r.value.size()));
+    // A timed send that runs keeps file sending out in turn.
+    boxes->boxes.clear();
+    form()->sendTiming->setChecked(true);
+    form()->sendTimingUnit->setText(QStringLiteral("50"));
+    form()->BtSend->click();
+    QVERIFY(w->timedSendingActive());
+    form()->Bt_sendfile->click();
+    QCOMPARE(boxes->texts(), QStringList({"请先停止定时发送"}));
+    QVERIFY(w->fileTransferIdle() && !w->fileWorkerForTest());
+    form()->BtSend->click();
+}
+
+void WindowDeviceTest::textSurvivesLoopback_data() {
+    QTest::addColumn<int>("menuEntry");
+    QTest::addColumn<QByteArray>("onTheLine");
+    QTest::newRow("GBK") << 4 << QByteArray("\xce\xc2\xb6\xc8 ok");
+    QTest::newRow("UTF-8") << 5 << QByteArray("\xe6\xb8\xa9\xe5\xba\xa6 ok");
+}
+
+void WindowDeviceTest::textSurvivesLoopback() {
+    QFETCH(int, menuEntry);
+    QFETCH(QByteArray, onTheLine);
+    auto b = addBridge();
+    connectTo(b);
+    w->displayMenuForTest()->actions().at(menuEntry)->trigger();
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("温度 ok"));
+    form()->BtSend->click();
+    QTRY_COMPARE(form()->plainTextEdit_recv->toPlainText(), QStringLiteral("温度 ok"));
+    QCOMPARE(toQt(dataWrites(b).first().value), onTheLine);
+}
+
+void WindowDeviceTest::exitStopsTimedSending() {
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Sink;
+    auto b = addBridge(config);
+    connectTo(b);
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("tick"));
+    form()->sendTiming->setChecked(true);
+    form()->sendTimingUnit->setText(QStringLiteral("5"));
+    form()->BtSend->click();
+    QTRY_VERIFY(w->sentBytes() > 0);
+    QVERIFY(w->close());
+    QVERIFY(!w->sendTimerForTest()->isActive());
+    QTest::qWait(100);
+    QCOMPARE(boxes->texts(), QStringList({"是否确定退出?"}));
 }
 
 QTEST_MAIN(WindowDeviceTest)

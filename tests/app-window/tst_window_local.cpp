@@ -3,11 +3,15 @@
 #include <QAction>
 #include <QFile>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include "blesetting.h"
 #include "qb7720/emulator/Emulator.h"
 #include "windowtest.h"
 
@@ -24,9 +28,13 @@ class WindowLocalTest : public QObject {
     void receiveModes_data();
     void receiveModes();
     void savingModeCancelledKeepsSaving();
+    void savingModeAgainKeepsTheCapture();
+    void captureReachesDiskWithinASecond();
     void hexDisplaySavesAndCounts();
     void hexLinesBreakEvery32Bytes();
     void gbkTextAndOtherUuids();
+    void codingSwitchesBothDirections();
+    void receivedDataGoesToTheEnd();
     void autoClearAt12000();
     void autoStopAt12000();
     void displayModeMarkers();
@@ -40,6 +48,8 @@ class WindowLocalTest : public QObject {
     void serialReportAndChunkSize();
     void refusalsWithoutConnection();
     void exitQuestion();
+    void exitWithAboutDialogOpenEndsTheProgram();
+    void strayWorkerEndChangesNothing();
     void lateLinkLossIsIgnored();
 
   private:
@@ -52,7 +62,9 @@ class WindowLocalTest : public QObject {
 
 void WindowLocalTest::initTestCase() {
     QVERIFY(dir.isValid());
-    QDir::setCurrent(dir.path());  // the dialog's record file lands here
+    // The dialog's record file lands here, not in the user's home.
+    QDir::setCurrent(dir.path());
+    qputenv("HOME", QFile::encodeName(dir.path()));
     emu = qb::emulator::Emulator::create();
     emu->install();
 }
@@ -177,11 +189,66 @@ void WindowLocalTest::receiveModes() {
 }
 
 void WindowLocalTest::savingModeCancelledKeepsSaving() {
-    w->modeMenuForTest()->actions().at(1)->trigger();  // no path answered: cancelled
-    QCOMPARE(form()->label_RecvMode->text(), QStringLiteral("不显示只保存文件"));
-    QVERIFY(!recv_show);
-    QVERIFY(!save_file);
-    QVERIFY(recvFilefp == nullptr);
+    // Cancelling the chooser leaves the mode as it was: look, display and saving.
+    for (int entry : {1, 3}) {
+        w->modeMenuForTest()->actions().at(entry)->trigger();  // no path answered: cancelled
+        QCOMPARE(form()->label_RecvMode->text(), QStringLiteral("只显示不保存文件"));
+        QVERIFY(form()->Bt_recv_mode->styleSheet().contains(QStringLiteral("RecvMode10.ico")));
+        QVERIFY(recv_show);
+        QVERIFY(!save_file);
+        QVERIFY(recvFilefp == nullptr);
+    }
+    QCOMPARE(boxes->fileRequests.size(), 2);
+}
+
+void WindowLocalTest::savingModeAgainKeepsTheCapture() {
+    const QString file = path("capture.bin");
+    boxes->files << file;
+    QMenu* menu = w->modeMenuForTest();
+    menu->actions().at(3)->trigger();
+    notifyFromLibraryThread(0xfff1, QByteArray("first "));
+    // The same mode, or the other saving one, while the file is open: the capture goes on.
+    menu->actions().at(3)->trigger();
+    menu->actions().at(1)->trigger();
+    notifyFromLibraryThread(0xfff1, QByteArray("second "));
+    QVERIFY(boxes->boxes.isEmpty());
+    // Closed by a mode without saving, then chosen again: the user is asked; No appends.
+    menu->actions().at(2)->trigger();
+    boxes->answer = QMessageBox::No;
+    menu->actions().at(3)->trigger();
+    QCOMPARE(boxes->boxes.size(), 1);
+    QCOMPARE(boxes->boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    notifyFromLibraryThread(0xfff1, QByteArray("third"));
+    menu->actions().at(2)->trigger();
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("first second third"));
+    }
+    // Yes empties it.
+    boxes->answer = QMessageBox::Yes;
+    menu->actions().at(1)->trigger();
+    QCOMPARE(boxes->boxes.size(), 2);
+    notifyFromLibraryThread(0xfff1, QByteArray("new"));
+    menu->actions().at(0)->trigger();
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("new"));
+    QCOMPARE(boxes->fileRequests.size(), 1);
+}
+
+void WindowLocalTest::captureReachesDiskWithinASecond() {
+    const QString file = path("live.bin");
+    boxes->files << file;
+    w->modeMenuForTest()->actions().at(1)->trigger();
+    notifyFromLibraryThread(0xfff1, QByteArray("on disk"));
+    // Read through another descriptor, as a user's viewer would, while the window keeps it open.
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(file).size(), qint64(7), 3000);
+    QVERIFY(recvFilefp != nullptr);
+    // A display-mode change writes out what is buffered at once.
+    notifyFromLibraryThread(0xfff1, QByteArray("!"));
+    w->showNormalSlot();
+    QCOMPARE(QFileInfo(file).size(), qint64(8));
 }
 
 void WindowLocalTest::hexDisplaySavesAndCounts() {
@@ -266,7 +333,8 @@ void WindowLocalTest::autoStopAt12000() {
 void WindowLocalTest::displayModeMarkers() {
     const auto texts = [this] {
         QStringList out;
-        for (QAction* a : w->displayMenuForTest()->actions()) out << a->text();
+        // The three display entries; the encoding entries follow them.
+        for (QAction* a : w->displayMenuForTest()->actions().mid(0, 3)) out << a->text();
         return out;
     };
     QCOMPARE(texts(), QStringList({"  每接收12000字符自动清空", "  接收12000字符后自动停止", "  正常显示"}));
@@ -281,6 +349,72 @@ void WindowLocalTest::displayModeMarkers() {
     w->showNormalSlot();
     QVERIFY(!s_clearScreen && !s_stopScreen && recv_show);
     QCOMPARE(texts(), QStringList({"  每接收12000字符自动清空", "  接收12000字符后自动停止", "● 正常显示"}));
+}
+
+void WindowLocalTest::codingSwitchesBothDirections() {
+    QMenu* display = w->displayMenuForTest();
+    QAction* gbk = display->actions().at(4);
+    QAction* utf8 = display->actions().at(5);
+    QVERIFY(display->actions().at(3)->isSeparator());
+    QCOMPARE(gbk->text(), QStringLiteral("● GBK编码"));
+    QCOMPARE(utf8->text(), QStringLiteral("  UTF-8编码"));
+    // A character cut between two notifications still shows whole.
+    notifyFromLibraryThread(0xfff1, QByteArray("\xce\xc2\xb6"));
+    notifyFromLibraryThread(0xfff1, QByteArray("\xc8 ok"));
+    QCOMPARE(form()->plainTextEdit_recv->toPlainText(), QStringLiteral("温度 ok"));
+    // The hex views convert with the same encoding, in the send box as in the receive box.
+    form()->showHex->click();
+    QCOMPARE(form()->plainTextEdit_recv->toPlainText(), QStringLiteral("CE C2 B6 C8 20 6F 6B "));
+    form()->showHex->click();
+    QCOMPARE(form()->plainTextEdit_recv->toPlainText(), QStringLiteral("温度 ok"));
+
+    utf8->trigger();
+    QCOMPARE(gbk->text(), QStringLiteral("  GBK编码"));
+    QCOMPARE(utf8->text(), QStringLiteral("● UTF-8编码"));
+    form()->plainTextEdit_recv->clear();
+    notifyFromLibraryThread(0xfff1, QByteArray("\xe6\xb8"));
+    notifyFromLibraryThread(0xfff1, QByteArray("\xa9\xe5\xba\xa6"));
+    QCOMPARE(form()->plainTextEdit_recv->toPlainText(), QStringLiteral("温度"));
+    form()->plainTextEdit_send->setPlainText(QStringLiteral("温"));
+    form()->sendHex->click();
+    QCOMPARE(form()->plainTextEdit_send->toPlainText(), QStringLiteral("E6 B8 A9 "));
+    form()->sendHex->click();
+    QCOMPARE(form()->plainTextEdit_send->toPlainText(), QStringLiteral("温"));
+    gbk->trigger();
+    QCOMPARE(w->textCodec()->name(), QByteArray("GBK"));
+}
+
+void WindowLocalTest::receivedDataGoesToTheEnd() {
+    w->show();
+    QPlainTextEdit* box = form()->plainTextEdit_recv;
+    QByteArray lines;
+    for (int i = 0; i < 200; ++i) lines += "line " + QByteArray::number(i) + "\n";
+    notifyFromLibraryThread(0xfff1, lines);
+    QScrollBar* bar = box->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());  // followed while at the bottom
+
+    // The user selects "line 5" and scrolls up to read: both stay as they are.
+    QTextCursor select(box->document());
+    select.setPosition(lines.indexOf("line 5\n"));
+    select.setPosition(lines.indexOf("line 5\n") + 6, QTextCursor::KeepAnchor);
+    box->setTextCursor(select);
+    bar->setValue(10);
+    notifyFromLibraryThread(0xfff1, QByteArray("tail one\n"));
+    QCOMPARE(box->textCursor().selectedText(), QStringLiteral("line 5"));
+    QVERIFY(box->toPlainText().endsWith(QStringLiteral("line 199\ntail one\n")));
+    QCOMPARE(bar->value(), 10);
+
+    // A selection that reaches the end does not grow over new data.
+    QTextCursor toEnd(box->document());
+    toEnd.movePosition(QTextCursor::End);
+    toEnd.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor, 9);
+    box->setTextCursor(toEnd);
+    bar->setValue(bar->maximum());
+    notifyFromLibraryThread(0xfff1, QByteArray("tail two\n"));
+    QCOMPARE(box->textCursor().selectedText(), QStringLiteral("tail one") + QChar(QChar::ParagraphSeparator));
+    QVERIFY(box->toPlainText().endsWith(QStringLiteral("tail one\ntail two\n")));
+    QCOMPARE(bar->value(), bar->maximum());  // back at the bottom: following again
 }
 
 void WindowLocalTest::recvFileFromDialogOpensAndEmpties() {
@@ -428,6 +562,11 @@ void WindowLocalTest::serialReportAndChunkSize() {
     QVERIFY(ui->BoxRTS->isEnabled() && !ui->BoxRTS->isChecked() && !ui->BoxDTR->isChecked());
     w->getMTUValueSlot(247);
     QCOMPARE(w->chunkSize(), 244);
+    // Rates below 100 baud would give chunks of no bytes; the chunk size stays usable.
+    for (int slow : {99, 50, 0}) {
+        w->getUartBaud(slow, false, 8, 1, 0, 0, 0);
+        QCOMPARE(w->chunkSize(), 244);
+    }
 }
 
 void WindowLocalTest::refusalsWithoutConnection() {
@@ -466,6 +605,40 @@ void WindowLocalTest::exitQuestion() {
     QCloseEvent accept;
     QApplication::sendEvent(w, &accept);
     QVERIFY(accept.isAccepted());
+}
+
+void WindowLocalTest::exitWithAboutDialogOpenEndsTheProgram() {
+    // As the program runs: inside the application's event loop, which must end once the user
+    // confirmed the exit, whatever dialogs were left open.
+    QWidget* about = nullptr;
+    QTimer::singleShot(0, w, [&] {
+        w->show();
+        form()->Bt_aboutInfo->click();
+        w->settingDialogForTest()->show();
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->inherits("aboutSoft")) about = top;
+        boxes->answer = QMessageBox::Yes;
+        w->close();
+    });
+    QTimer stuck;
+    stuck.setSingleShot(true);
+    connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+    stuck.start(5000);
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(about);
+    QVERIFY(!about->isVisible());
+    QVERIFY(!w->settingDialogForTest()->isVisible());
+}
+
+void WindowLocalTest::strayWorkerEndChangesNothing() {
+    // A worker that is not the current transfer finishing says nothing and leaves the controls.
+    sendFileThread stray;
+    connect(&stray, SIGNAL(sendOver()), w, SLOT(closeThreadSlot()));
+    form()->sendHex->setEnabled(false);
+    emit stray.sendOver();
+    QVERIFY(boxes->boxes.isEmpty());
+    QVERIFY(!form()->sendHex->isEnabled());
+    QCOMPARE(form()->label_proStatus->text(), QStringLiteral(" 就绪"));
 }
 
 void WindowLocalTest::lateLinkLossIsIgnored() {
