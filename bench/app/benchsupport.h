@@ -79,9 +79,8 @@ class NotifiedBytes : public qb::emulator::DeviceListener {
     std::uint16_t handle_;
 };
 
-// Connects the window to the bridge the way the dialog announces a connection.
-inline bool connectWindow(Widget& w, const std::shared_ptr<qb::emulator::VirtualBridge>& bridge) {
-    const std::string address = qb::emulator::World::addressText(bridge->address());
+// Connects the window to the bridge with this address the way the dialog announces a connection.
+inline bool connectWindow(Widget& w, const std::string& address) {
     QB7720HANDLE* handle =
         QB7720Ble_Connect(QString::fromStdString(address).toUpper().toLatin1().constData(), nullptr);
     if (!handle) return false;
@@ -95,6 +94,10 @@ inline bool connectWindow(Widget& w, const std::shared_ptr<qb::emulator::Virtual
     waited.start();
     while (w.connectionHandle() != handle && waited.elapsed() < 5000) QApplication::processEvents();
     return w.connectionHandle() == handle;
+}
+
+inline bool connectWindow(Widget& w, const std::shared_ptr<qb::emulator::VirtualBridge>& bridge) {
+    return connectWindow(w, qb::emulator::World::addressText(bridge->address()));
 }
 
 // Runs the event loop for ms milliseconds.

@@ -281,6 +281,23 @@ TEST(LinkModelTest, PresetsOrderTheirRatesAndTimeGrowsWithPackets) {
     EXPECT_EQ(LinkModel{}.pduTime(500).count(), 0);
 }
 
+TEST(LinkModelTest, BothWaysAtOnceEachDirectionGetsLessThanTheAirAlone) {
+    // 251-byte packets with 10 bytes of framing each way and two 150 us gaps: 4.476 ms an exchange on
+    // LE 1M, 2.388 ms on LE 2M, each carrying 244 bytes both ways.
+    const struct {
+        const char* preset;
+        double duplex;
+    } cases[] = {{"le-1m", 244 / 4.476e-3}, {"le-2m", 244 / 2.388e-3}};
+    for (const auto& c : cases) {
+        const auto link = *LinkModel::preset(c.preset);
+        EXPECT_NEAR(link.duplexBytesPerSecond(247), c.duplex, 1.0) << c.preset;
+        EXPECT_LT(link.duplexBytesPerSecond(247), link.airBytesPerSecond(247)) << c.preset;
+    }
+    // A loopback at 921600 baud (92160 characters a second each way) is more than LE 1M carries.
+    EXPECT_LT(LinkModel::preset("le-1m")->duplexBytesPerSecond(247), 92160.0);
+    EXPECT_GT(LinkModel::preset("le-2m")->duplexBytesPerSecond(247), 92160.0);
+}
+
 TEST_F(SerialLineTest, WithTheLinkModelNotificationsTakeTheirAirTime) {
     BridgeConfig config;
     config.peer = PeerKind::Scripted;

@@ -62,14 +62,17 @@ constexpr std::size_t kPduOverhead = 7;
 // Seconds one PDU with this many value bytes occupies the link: its packets back to back (each with
 // preamble, access address, header and CRC, the empty acknowledgement and two 150 us gaps), and no
 // more than packetsPerInterval of them per connection interval.
-double pduSeconds(const LinkModel& link, std::size_t valueBytes) {
+// With bothWays, the other side's packet of each exchange carries as much as this one instead of
+// being an empty acknowledgement.
+double pduSeconds(const LinkModel& link, std::size_t valueBytes, bool bothWays = false) {
     const double phy = std::max<std::uint32_t>(link.phyBitsPerSecond, 1000);
     const std::size_t bytes = valueBytes + kPduOverhead;
     const std::size_t packets = (bytes + kLinkPayload - 1) / kLinkPayload;
     double air = 0;
     for (std::size_t i = 0; i < packets; ++i) {
         const std::size_t payload = std::min(kLinkPayload, bytes - i * kLinkPayload);
-        air += static_cast<double>(payload + 10) * 8 / phy + 10.0 * 8 / phy + 300e-6;
+        const double answer = bothWays ? static_cast<double>(payload + 10) : 10.0;
+        air += static_cast<double>(payload + 10) * 8 / phy + answer * 8 / phy + 300e-6;
     }
     const double interval = std::max(static_cast<double>(link.connectionInterval.count()) * 1e-6, 1e-4);
     const double byInterval = static_cast<double>(packets) * interval / std::max(1u, link.packetsPerInterval);
@@ -81,6 +84,11 @@ double pduSeconds(const LinkModel& link, std::size_t valueBytes) {
 double LinkModel::airBytesPerSecond(std::uint16_t mtu) const {
     const std::size_t value = static_cast<std::size_t>(std::max(1, static_cast<int>(mtu) - 3));
     return static_cast<double>(value) / pduSeconds(*this, value);
+}
+
+double LinkModel::duplexBytesPerSecond(std::uint16_t mtu) const {
+    const std::size_t value = static_cast<std::size_t>(std::max(1, static_cast<int>(mtu) - 3));
+    return static_cast<double>(value) / pduSeconds(*this, value, true);
 }
 
 std::chrono::nanoseconds LinkModel::pduTime(std::size_t valueBytes) const {

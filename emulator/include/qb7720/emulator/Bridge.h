@@ -70,6 +70,10 @@ struct LinkModel {
     std::uint32_t phyBitsPerSecond = 1000000;  // 1M, 2M, 125k/500k coded
     // Payload bytes per second the model lets through at this MTU.
     double airBytesPerSecond(std::uint16_t mtu) const;
+    // Payload bytes per second each way when both directions are full (a loopback at full speed):
+    // every exchange then carries data both ways. The model itself times each direction on its own,
+    // as airBytesPerSecond, so this is the figure that shows what the air could not carry.
+    double duplexBytesPerSecond(std::uint16_t mtu) const;
     // Air time of one ATT PDU carrying this many value bytes (0 when disabled).
     std::chrono::nanoseconds pduTime(std::size_t valueBytes) const;
     // The presets of the configuration text: "off", "le-1m", "le-2m", "le-coded".
