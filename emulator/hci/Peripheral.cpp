@@ -402,8 +402,13 @@ void Peripheral::stop() {
 }
 
 void Peripheral::finishStop() {
-    // Nothing queued matters any more except turning advertising off.
+    // Nothing queued matters any more except turning advertising off, if it is on (a controller
+    // may refuse to switch off what is off).
     commands_.clear();
+    if (!advertising_) {
+        state_ = State::Stopped;
+        return;
+    }
     setAdvertising(false);
 }
 
