@@ -74,10 +74,18 @@ void sessionStage(platform::Platform& p, DeviceSession& session) {
 }
 
 // Undoes a failed open. The status handler goes too, so a later event cannot reach a dead record.
+// A link the service stage brought up is closed as well: a connected bridge stops advertising, so
+// one left up could not be found again by any later scan.
 void discard(DeviceSession& session) {
     if (session.device && session.statusToken != 0) {
         try {
             session.device->removeConnectionStatusChanged(session.statusToken);
+        } catch (const platform::PlatformError&) {
+        }
+    }
+    if (session.device) {
+        try {
+            session.device->close();
         } catch (const platform::PlatformError&) {
         }
     }

@@ -8,7 +8,16 @@
 namespace qb::bluez {
 namespace {
 
-using ManagedObjects = std::map<sdbus::ObjectPath, Interfaces>;
+using RawProperties = std::map<std::string, sdbus::Variant>;
+using RawInterfaces = std::map<std::string, RawProperties>;
+using ManagedObjects = std::map<sdbus::ObjectPath, RawInterfaces>;
+
+// Converted on the loop thread, where the variants were made, so none outlives it.
+std::map<std::string, Interfaces> ownedObjects(const ManagedObjects& objects) {
+    std::map<std::string, Interfaces> owned;
+    for (const auto& [path, ifaces] : objects) owned.emplace(path, toInterfaces(ifaces));
+    return owned;
+}
 
 const char* const kAddedRule =
     "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.ObjectManager',member='"
@@ -78,6 +87,7 @@ Bus::~Bus() {
     }
     dispatchCv_.notify_all();
     if (dispatcher_.joinable()) dispatcher_.join();
+    queue_.clear();
     std::lock_guard<std::mutex> lock(proxyMutex_);
     proxies_.clear();
 }
@@ -144,25 +154,79 @@ void Bus::call(const std::string& path, const std::string& iface, const std::str
     if (!pending->ok) throw toPlatformError(pending->errorName, pending->errorMessage);
 }
 
-std::mutex& variantReadMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
 void Bus::loadTree() {
     call("/", kObjectManagerIface, "GetManagedObjects", {}, [this](sdbus::MethodReply& reply) {
         ManagedObjects objects;
         reply >> objects;
-        replaceTree(std::move(objects));
+        replaceTree(ownedObjects(objects));
     });
 }
 
-void Bus::replaceTree(std::map<sdbus::ObjectPath, Interfaces> objects) {
+void Bus::refresh(const std::string& path, const std::string& iface, const std::vector<std::string>& names,
+                  std::chrono::milliseconds timeout) {
+    call(
+        path, kPropsIface, "GetAll", [&](sdbus::MethodCall& m) { m << iface; },
+        [this, path, iface, names](sdbus::MethodReply& reply) {
+            RawProperties raw;
+            reply >> raw;
+            mergeProperties(path, iface, toProperties(raw), names);
+        },
+        timeout);
+}
+
+std::optional<PropertyValue> Bus::fetch(const std::string& path, const std::string& iface,
+                                        const std::string& name, std::chrono::milliseconds timeout) {
+    std::optional<PropertyValue> value;
+    try {
+        call(
+            path, kPropsIface, "Get", [&](sdbus::MethodCall& m) { m << iface << name; },
+            [&value](sdbus::MethodReply& reply) {
+                sdbus::Variant raw;
+                reply >> raw;
+                value = toPropertyValue(raw);
+            },
+            timeout);
+    } catch (const platform::PlatformError& e) {
+        // No such property (or object) is an answer too; a daemon that cannot answer is not.
+        if (e.code() != platform::hresult::kNotFound) throw;
+    }
+    return value;
+}
+
+void Bus::mergeProperties(const std::string& path, const std::string& iface, const Properties& fresh,
+                          const std::vector<std::string>& names) {
+    TreeEvent e;
+    e.kind = TreeEvent::Kind::Changed;
+    e.path = path;
+    e.iface = iface;
+    {
+        std::lock_guard<std::mutex> lock(treeMutex_);
+        auto node = tree_.find(path);
+        if (node == tree_.end()) return;
+        auto held = node->second.find(iface);
+        if (held == node->second.end()) return;  // its InterfacesAdded will bring it
+        auto& props = held->second;
+        for (const auto& name : names) {
+            auto now = fresh.find(name);
+            auto was = props.find(name);
+            if (now == fresh.end()) {
+                if (was == props.end()) continue;
+                props.erase(was);
+                e.invalidated.push_back(name);
+            } else if (was == props.end() || was->second != now->second) {
+                props[name] = now->second;
+                e.changed.emplace(name, now->second);
+            }
+        }
+    }
+    if (!e.changed.empty() || !e.invalidated.empty()) post(std::move(e));
+}
+
+void Bus::replaceTree(std::map<std::string, Interfaces> objects) {
     std::vector<TreeEvent> events;
     {
         std::lock_guard<std::mutex> lock(treeMutex_);
-        std::map<std::string, Interfaces> fresh;
-        for (auto& [path, ifaces] : objects) fresh.emplace(path, std::move(ifaces));
+        std::map<std::string, Interfaces> fresh = std::move(objects);
         for (const auto& [path, ifaces] : tree_) {
             auto now = fresh.find(path);
             for (const auto& entry : ifaces) {
@@ -196,7 +260,9 @@ void Bus::onInterfacesAdded(sdbus::Message& msg) {
     sdbus::ObjectPath path;
     Interfaces ifaces;
     try {
-        msg >> path >> ifaces;
+        RawInterfaces raw;
+        msg >> path >> raw;
+        ifaces = toInterfaces(raw);
     } catch (const sdbus::Error&) {
         return;
     }
@@ -244,7 +310,9 @@ void Bus::onPropertiesChanged(sdbus::Message& msg) {
     TreeEvent e;
     e.kind = TreeEvent::Kind::Changed;
     try {
-        msg >> e.iface >> e.changed >> e.invalidated;
+        RawProperties raw;
+        msg >> e.iface >> raw >> e.invalidated;
+        e.changed = toProperties(raw);
     } catch (const sdbus::Error&) {
         return;
     }
@@ -284,7 +352,7 @@ void Bus::onNameOwnerChanged(sdbus::Message& msg) {
             } catch (const sdbus::Error&) {
                 return;
             }
-            replaceTree(std::move(objects));
+            replaceTree(ownedObjects(objects));
         });
     } catch (const sdbus::Error&) {
     }
@@ -299,8 +367,8 @@ std::optional<Properties> Bus::properties(const std::string& path, const std::st
     return it->second;
 }
 
-std::optional<sdbus::Variant> Bus::property(const std::string& path, const std::string& iface,
-                                            const std::string& name) const {
+std::optional<PropertyValue> Bus::property(const std::string& path, const std::string& iface,
+                                           const std::string& name) const {
     std::lock_guard<std::mutex> lock(treeMutex_);
     auto node = tree_.find(path);
     if (node == tree_.end()) return std::nullopt;

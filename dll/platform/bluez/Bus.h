@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "PropertyValue.h"
+
 namespace qb::bluez {
 
 inline constexpr const char* kService = "org.bluez";
@@ -26,9 +28,6 @@ inline constexpr const char* kServiceIface = "org.bluez.GattService1";
 inline constexpr const char* kCharIface = "org.bluez.GattCharacteristic1";
 inline constexpr const char* kPropsIface = "org.freedesktop.DBus.Properties";
 inline constexpr const char* kObjectManagerIface = "org.freedesktop.DBus.ObjectManager";
-
-using Properties = std::map<std::string, sdbus::Variant>;
-using Interfaces = std::map<std::string, Properties>;
 
 struct TreeEvent {
     enum class Kind { Added, Removed, Changed };
@@ -54,8 +53,8 @@ class Bus : public std::enable_shared_from_this<Bus> {
 
     // Snapshot reads of the mirrored tree.
     std::optional<Properties> properties(const std::string& path, const std::string& iface) const;
-    std::optional<sdbus::Variant> property(const std::string& path, const std::string& iface,
-                                           const std::string& name) const;
+    std::optional<PropertyValue> property(const std::string& path, const std::string& iface,
+                                          const std::string& name) const;
     // Paths holding iface, sorted; with a parent, only its direct children.
     std::vector<std::string> objectsWith(const std::string& iface, const std::string& parent = {}) const;
 
@@ -68,6 +67,16 @@ class Bus : public std::enable_shared_from_this<Bus> {
     void call(const std::string& path, const std::string& iface, const std::string& method,
               const ArgsWriter& args, const ReplyReader& reader,
               std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+    // Replies and the signals of the same change come in no promised order, so a reply says nothing
+    // about the mirror. This asks the daemon for iface's properties on path and brings these names
+    // in the mirror up to its answer (subscribers see a difference as a change); signals after it
+    // are newer. Other names are left alone: a Value or RSSI that moved is not a report of ours.
+    void refresh(const std::string& path, const std::string& iface, const std::vector<std::string>& names,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // The daemon's current value, leaving the mirror as it is; nothing when it has no such property.
+    std::optional<PropertyValue> fetch(const std::string& path, const std::string& iface, const std::string& name,
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     // Runs job on the dispatcher thread after every change seen so far.
     void postJob(std::function<void()> job);
@@ -83,7 +92,9 @@ class Bus : public std::enable_shared_from_this<Bus> {
     void onPropertiesChanged(sdbus::Message& msg);
     void onNameOwnerChanged(sdbus::Message& msg);
     void loadTree();
-    void replaceTree(std::map<sdbus::ObjectPath, Interfaces> objects);
+    void replaceTree(std::map<std::string, Interfaces> objects);
+    void mergeProperties(const std::string& path, const std::string& iface, const Properties& fresh,
+                         const std::vector<std::string>& names);
     void post(TreeEvent event);
     void dispatchLoop();
     sdbus::IProxy& proxy(const std::string& path);
@@ -113,25 +124,17 @@ class Bus : public std::enable_shared_from_this<Bus> {
     std::map<std::uint64_t, std::shared_ptr<Subscriber>> subscribers_;
 };
 
-// Reading a variant moves a read position in the message that all its copies share, so two threads
-// reading copies of one stored value at once corrupt each other's read; every read takes this lock.
-std::mutex& variantReadMutex();
-
-// Typed read of a property variant; nothing when absent or of another type.
+// Typed read of a property; nothing when absent or of another type.
 template <typename T>
-std::optional<T> variantAs(const std::optional<sdbus::Variant>& v) {
+std::optional<T> variantAs(const std::optional<PropertyValue>& v) {
     if (!v) return std::nullopt;
-    std::lock_guard<std::mutex> lock(variantReadMutex());
-    if (!v->containsValueOfType<T>()) return std::nullopt;
-    return v->get<T>();
+    return valueAs<T>(*v);
 }
 template <typename T>
 std::optional<T> propAs(const Properties& props, const std::string& name) {
     auto it = props.find(name);
     if (it == props.end()) return std::nullopt;
-    std::lock_guard<std::mutex> lock(variantReadMutex());
-    if (!it->second.containsValueOfType<T>()) return std::nullopt;
-    return it->second.get<T>();
+    return valueAs<T>(it->second);
 }
 
 }  // namespace qb::bluez

@@ -210,10 +210,17 @@ GattCommunicationStatus BluezCharacteristic::writeThroughBus(const Bytes& value,
     if (hadSocket) {
         // WriteValue is refused while our socket holds the characteristic; give it back first.
         releaseWriteSocket();
+        // The daemon's word, not the mirror's: its signal that the socket was acquired may not
+        // even have arrived yet.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (
-            variantAs<bool>(context_->bus().property(path_, kCharIface, "WriteAcquired")).value_or(false) &&
-            std::chrono::steady_clock::now() < deadline) {
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::optional<PropertyValue> acquired;
+            try {
+                acquired = context_->bus().fetch(path_, kCharIface, "WriteAcquired", std::chrono::seconds(1));
+            } catch (const PlatformError&) {
+                break;  // WriteValue below says what is wrong
+            }
+            if (!acquired || !valueAs<bool>(*acquired).value_or(false)) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }

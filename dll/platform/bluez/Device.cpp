@@ -77,22 +77,40 @@ std::string BluezDevice::name() {
 }
 
 bool BluezDevice::connectAndResolve() {
-    if (!context_->bus().properties(path_, kDeviceIface)) return false;
+    auto& bus = context_->bus();
+    if (!bus.properties(path_, kDeviceIface)) return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = false;
+        // From here a close owes the daemon a Disconnect, whatever the mirror says by then.
+        connectRequested_ = true;
+    }
     // Always asked, even when the mirror still says connected: it may be a link that just dropped,
-    // and Connect on a connected device answers at once. Its reply follows every signal sent before
-    // it, so the mirror is current when it returns.
+    // and Connect on a connected device answers at once.
+    bool joined = false;
     try {
-        context_->bus().call(path_, kDeviceIface, "Connect", {}, {}, kResolveLimit);
+        bus.call(path_, kDeviceIface, "Connect", {}, {}, kResolveLimit);
     } catch (const PlatformError& e) {
         // A connect already under way (ours or another client's) is waited for below.
         if (e.code() != hresult_extra::kBusy) return false;
+        joined = true;
+    }
+    // The reply may come before or after the signals of the same change: only the daemon's own
+    // answer says where the link stands, and only a change after it is a drop.
+    try {
+        bus.refresh(path_, kDeviceIface, {"Connected", "ServicesResolved"});
+    } catch (const PlatformError&) {
+        return false;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    closed_ = false;
-    // A link that drops again while services resolve ends the wait at once.
-    changed_.wait_for(lock, kResolveLimit, [this] {
-        return !context_->bus().properties(path_, kDeviceIface) || !flag("Connected") ||
-               flag("ServicesResolved");
+    bool seenUp = false;
+    changed_.wait_for(lock, kResolveLimit, [&] {
+        if (!bus.properties(path_, kDeviceIface)) return true;
+        const bool up = flag("Connected");
+        seenUp = seenUp || up;
+        if (up) return flag("ServicesResolved");
+        // Down: a drop once it was up, or our own connect found nothing; a joined one may not be up yet.
+        return seenUp || !joined;
     });
     return flag("Connected") && flag("ServicesResolved");
 }
@@ -112,12 +130,16 @@ platform::GattDeviceServicesResult BluezDevice::getGattServices(platform::Blueto
 }
 
 void BluezDevice::close() {
+    bool requested = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_) return;
         closed_ = true;
+        requested = connectRequested_;
+        connectRequested_ = false;
     }
-    if (!flag("Connected")) return;
+    // A connect of ours may have brought the link up although the mirror has not heard of it yet.
+    if (!requested && !flag("Connected")) return;
     try {
         context_->bus().call(path_, kDeviceIface, "Disconnect", {}, {}, std::chrono::seconds(10));
     } catch (const PlatformError&) {

@@ -47,6 +47,7 @@ class BluezDevice : public platform::BluetoothLEDevice, public std::enable_share
     std::condition_variable changed_;
     bool lastConnected_ = false;
     bool closed_ = false;
+    bool connectRequested_ = false;
 };
 
 class BluezService : public platform::GattDeviceService {

@@ -34,6 +34,8 @@ const Row kRows[] = {
     {"org.bluez.Error.DoesNotExist", "", hr::kNotFound},
     {"org.freedesktop.DBus.Error.UnknownObject", "", hr::kNotFound},
     {"org.freedesktop.DBus.Error.UnknownMethod", "", hr::kNotImplemented},
+    {"org.freedesktop.DBus.Error.UnknownInterface", "", hr::kNotFound},
+    {"org.freedesktop.DBus.Error.UnknownProperty", "", hr::kNotFound},
     {"org.bluez.Error.NotReady", "", hx::kNotReady},
     {"org.bluez.Error.NoSuchAdapter", "", hx::kDeviceNotAvailable},
     {"org.freedesktop.DBus.Error.ServiceUnknown", "", hx::kDeviceNotAvailable},

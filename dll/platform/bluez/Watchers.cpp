@@ -139,19 +139,9 @@ void BluezDeviceWatcher::stop() {
 
 std::vector<platform::BluetoothLEManufacturerData> manufacturerSections(const Properties& device) {
     std::vector<platform::BluetoothLEManufacturerData> sections;
-    auto it = device.find("ManufacturerData");
-    if (it == device.end()) return sections;
-    std::map<std::uint16_t, sdbus::Variant> data;
-    std::lock_guard<std::mutex> lock(variantReadMutex());
-    try {
-        data = it->second.get<std::map<std::uint16_t, sdbus::Variant>>();
-    } catch (const sdbus::Error&) {
-        return sections;
-    }
-    for (const auto& [company, bytes] : data) {
-        if (!bytes.containsValueOfType<std::vector<std::uint8_t>>()) continue;
-        sections.push_back({company, bytes.get<std::vector<std::uint8_t>>()});
-    }
+    auto data = propAs<std::map<std::uint16_t, ByteString>>(device, "ManufacturerData");
+    if (!data) return sections;
+    for (const auto& [company, bytes] : *data) sections.push_back({company, bytes});
     return sections;
 }
 
