@@ -102,7 +102,7 @@ void AdapterNode::startDiscovery(const std::string& client) {
     sessions_.insert(client);
     if (sessions_.size() == 1) {
         daemon_.world().setScanning(true);
-        set(kAdapterIface, "Discovering", sdbus::Variant(true));
+        setAfterReply(kAdapterIface, "Discovering", sdbus::Variant(true));
     }
 }
 
@@ -118,7 +118,7 @@ void AdapterNode::endSession(const std::string& client) {
     filters_.erase(client);
     if (!sessions_.empty()) return;
     daemon_.world().setScanning(false);
-    set(kAdapterIface, "Discovering", sdbus::Variant(false));
+    setAfterReply(kAdapterIface, "Discovering", sdbus::Variant(false));
     daemon_.discoveryStopped();
 }
 

@@ -41,6 +41,14 @@ void Daemon::failIfDue(Fault fault, std::uint64_t address) {
     fail(error.name, error.message);
 }
 
+bool Daemon::takeFault(Fault fault, std::uint64_t address) {
+    const auto it = faults_.find({fault, address});
+    if (it == faults_.end() || it->second.empty()) return false;
+    it->second.pop_front();
+    if (it->second.empty()) faults_.erase(it);
+    return true;
+}
+
 namespace {
 
 struct FaultCall {
@@ -54,13 +62,14 @@ const FaultCall kFaultCalls[] = {
     {"connect", Daemon::Fault::Connect, {"org.bluez.Error.Failed", "le-connection-abort-by-local"}},
     {"read", Daemon::Fault::Read, {"org.bluez.Error.NotPermitted", "Read not permitted"}},
     {"notify", Daemon::Fault::Notify, {"org.bluez.Error.Failed", "Operation failed"}},
+    {"discover", Daemon::Fault::Discover, {}},
 };
 
 const FaultCall& faultCall(const std::string& name) {
     for (const auto& call : kFaultCalls) {
         if (name == call.name) return call;
     }
-    fail("org.bluez.Error.InvalidArguments", "calls that can fail: write, connect, read, notify");
+    fail("org.bluez.Error.InvalidArguments", "calls that can fail: write, connect, read, notify, discover");
 }
 
 }  // namespace

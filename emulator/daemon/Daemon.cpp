@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -165,6 +166,20 @@ void Daemon::runQueued() {
     }
 }
 
+std::optional<std::chrono::steady_clock::time_point> Daemon::sendDueSignals() {
+    std::optional<std::chrono::steady_clock::time_point> next;
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = signalling_.begin(); it != signalling_.end();) {
+        if (auto due = (*it)->sendDueSignals(now)) {
+            next = next ? std::min(*next, *due) : *due;
+            ++it;
+        } else {
+            it = signalling_.erase(it);
+        }
+    }
+    return next;
+}
+
 void Daemon::run() {
     auto nextExpiry = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (!stopping_) {
@@ -173,6 +188,7 @@ void Daemon::run() {
         }
         rebuildDirty();
         runQueued();
+        const auto nextSignal = sendDueSignals();
         if (std::chrono::steady_clock::now() >= nextExpiry) {
             expireDevices();
             nextExpiry = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -192,6 +208,10 @@ void Daemon::run() {
         }
         int timeout = data.getPollTimeout();
         if (timeout < 0 || timeout > 1000) timeout = 1000;
+        if (nextSignal) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*nextSignal - std::chrono::steady_clock::now());
+            timeout = std::min<int>(timeout, static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
+        }
         const int ready = ::poll(fds.data(), fds.size(), timeout);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -236,6 +256,8 @@ void Daemon::removeDevice(std::uint64_t address) {
 void Daemon::onAdvertisement(const platform::BluetoothLEAdvertisementReceivedEventArgs& advertisement) {
     if (!adapter_->discovering()) return;
     if (auto* node = device(advertisement.bluetoothAddress)) {
+        // A connected bridge stops advertising: no report of it reaches the adapter.
+        if (node->connected()) return;
         node->onReport(advertisement);
         return;
     }

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -36,6 +38,11 @@ struct DaemonOptions {
     // world: add and remove bridges, drop links, move devices out of range, fail writes, and look
     // inside the bridges (Control.cpp).
     bool control = false;
+    // A real bluetoothd replies to a call first and sends the property signals of the change it
+    // made later, from an idle callback. The early order (signals, then the reply) is for tests of
+    // clients that must survive it too.
+    bool signalsFirst = false;
+    std::chrono::microseconds signalGap{std::chrono::milliseconds(5)};
 };
 
 class Daemon {
@@ -57,7 +64,14 @@ class Daemon {
     void emitInterfacesRemoved(const std::string& path, const std::vector<std::string>& ifaces);
 
     void markDirty(Node* node) { dirty_.insert(node); }
-    void forget(Node* node) { dirty_.erase(node); }
+    void forget(Node* node) {
+        dirty_.erase(node);
+        signalling_.erase(node);
+    }
+    bool signalsAfterReplies() const { return !options_.signalsFirst; }
+    std::chrono::microseconds signalGap() const { return options_.signalGap; }
+    // The node holds signals back; run() sends them when due.
+    void markSignalling(Node* node) { signalling_.insert(node); }
 
     // From any thread: runs job on the daemon's thread.
     void post(std::function<void()> job);
@@ -83,7 +97,9 @@ class Daemon {
     // Writes and notifications: while a fault is due, AcquireWrite / AcquireNotify are refused, so the
     // client takes WriteValue / StartNotify, which fail and use one up. A write socket acquired
     // before stays as it is: a write without response has no answer that could carry the failure.
-    enum class Fault { Write, Connect, Read, Notify };
+    // Discover: the link comes up, but GATT discovery fails, and the link stays up without
+    // ServicesResolved, as bluetoothd leaves it when its discovery fails.
+    enum class Fault { Write, Connect, Read, Notify, Discover };
     struct FaultError {
         std::string name;
         std::string message;
@@ -91,11 +107,15 @@ class Daemon {
     bool faultPending(Fault fault, std::uint64_t address) const;
     // Fails the call with the error due, if one is.
     void failIfDue(Fault fault, std::uint64_t address);
+    // Uses up one fault that has no error reply; true when one was due.
+    bool takeFault(Fault fault, std::uint64_t address);
 
   private:
     void runQueued();
     void rebuildDirty();
     void addControl();
+    // Sends what is due; the time the next held signal is due, if any.
+    std::optional<std::chrono::steady_clock::time_point> sendDueSignals();
 
     std::shared_ptr<emulator::Emulator> emulator_;
     DaemonOptions options_;
@@ -105,6 +125,7 @@ class Daemon {
     std::unique_ptr<AdapterNode> adapter_;
     std::map<std::uint64_t, std::unique_ptr<DeviceNode>> devices_;
     std::set<Node*> dirty_;
+    std::set<Node*> signalling_;
     std::map<int, std::pair<short, std::function<void(short)>>> watched_;
     std::map<std::pair<Fault, std::uint64_t>, std::deque<FaultError>> faults_;  // daemon thread only
 

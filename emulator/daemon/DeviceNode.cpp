@@ -192,7 +192,7 @@ void DeviceNode::connect() {
         daemon_.log("Connect %s failed: %s", path().c_str(), emulator::attStatusName(status));
         fail("org.bluez.Error.Failed", "le-connection-abort-by-local");
     }
-    set(kDeviceIface, "Connected", sdbus::Variant(true));
+    setAfterReply(kDeviceIface, "Connected", sdbus::Variant(true));
     // The reply goes out first; discovery finishes afterwards, as on a real link.
     daemon_.post([d = &daemon_, a = address_] {
         if (auto* node = d->device(a)) node->resolveServices();
@@ -201,6 +201,10 @@ void DeviceNode::connect() {
 
 void DeviceNode::resolveServices() {
     if (!connected() || get(kDeviceIface, "ServicesResolved").get<bool>()) return;
+    if (daemon_.takeFault(Daemon::Fault::Discover, address_)) {
+        daemon_.log("discovery of %s failed as the control object asked", path().c_str());
+        return;
+    }
     if (services_.empty()) {
         for (const auto& service : device_->database()) {
             if (isStandardService(service.uuid)) continue;
@@ -249,6 +253,8 @@ void DeviceNode::onLinkChanged(bool up) {
 
 void DeviceNode::linkDown() {
     if (!connected()) return;
+    // A temporary device is kept for a while after its link, as after its last report.
+    lastHeard_ = std::chrono::steady_clock::now();
     for (auto& chr : characteristics_) chr->linkDown();
     set(kDeviceIface, "ServicesResolved", sdbus::Variant(false));
     set(kDeviceIface, "Connected", sdbus::Variant(false));

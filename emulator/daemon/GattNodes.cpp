@@ -398,7 +398,7 @@ void CharNode::clientGone(const std::string& name) {
 void CharNode::updateNotifying() {
     if (!has(kCharIface, "Notifying")) return;
     const bool now = notifyFd_ >= 0 || !sessions_.empty();
-    if (get(kCharIface, "Notifying").get<bool>() != now) set(kCharIface, "Notifying", sdbus::Variant(now));
+    if (get(kCharIface, "Notifying").get<bool>() != now) setAfterReply(kCharIface, "Notifying", sdbus::Variant(now));
 }
 
 void CharNode::onNotification(const emulator::Bytes& value) {

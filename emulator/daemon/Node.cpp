@@ -26,7 +26,16 @@ void Node::set(const std::string& iface, const std::string& name, sdbus::Variant
     props_[iface][name] = value;
     if (!published()) return;
     if (fresh) daemon_.markDirty(this);
-    emitChanged(iface, {{name, std::move(value)}}, {});
+    signal(iface, {{name, std::move(value)}}, {}, std::chrono::steady_clock::now());
+}
+
+void Node::setAfterReply(const std::string& iface, const std::string& name, sdbus::Variant value) {
+    if (!daemon_.signalsAfterReplies() || !published() || !has(iface, name)) {
+        set(iface, name, std::move(value));
+        return;
+    }
+    props_[iface][name] = value;
+    signal(iface, {{name, std::move(value)}}, {}, std::chrono::steady_clock::now() + daemon_.signalGap());
 }
 
 void Node::unset(const std::string& iface, const std::string& name) {
@@ -34,7 +43,33 @@ void Node::unset(const std::string& iface, const std::string& name) {
     props_[iface].erase(name);
     if (!published()) return;
     daemon_.markDirty(this);
-    emitChanged(iface, {}, {name});
+    signal(iface, {}, {name}, std::chrono::steady_clock::now());
+}
+
+void Node::signal(const std::string& iface, Props changed, std::vector<std::string> invalidated,
+                  std::chrono::steady_clock::time_point due) {
+    if (held_.empty() && due <= std::chrono::steady_clock::now()) {
+        emitChanged(iface, changed, invalidated);
+        return;
+    }
+    if (!held_.empty() && held_.back().due > due) due = held_.back().due;
+    held_.push_back({due, iface, std::move(changed), std::move(invalidated)});
+    daemon_.markSignalling(this);
+}
+
+std::optional<std::chrono::steady_clock::time_point> Node::sendDueSignals(
+    std::chrono::steady_clock::time_point now) {
+    while (!held_.empty() && held_.front().due <= now) {
+        const HeldSignal next = std::move(held_.front());
+        held_.pop_front();
+        emitChanged(next.iface, next.changed, next.invalidated);
+    }
+    if (held_.empty()) return std::nullopt;
+    return held_.front().due;
+}
+
+void Node::sendHeldSignals() {
+    sendDueSignals(std::chrono::steady_clock::time_point::max());
 }
 
 void Node::publish() {
@@ -47,6 +82,8 @@ void Node::publish() {
 
 void Node::withdraw() {
     if (!published()) return;
+    // What the object said before it goes still reaches its clients, and before InterfacesRemoved.
+    sendHeldSignals();
     std::vector<std::string> names;
     for (const auto& entry : props_) names.push_back(entry.first);
     object_.reset();

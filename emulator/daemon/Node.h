@@ -4,7 +4,10 @@
 #pragma once
 
 #include <sdbus-c++/sdbus-c++.h>
+#include <chrono>
+#include <deque>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,8 +36,15 @@ class Node {
     void init(const std::string& iface, const std::string& name, sdbus::Variant value);
     // Changes a value and signals it (on every call: repeats are signalled too, as notifications are).
     void set(const std::string& iface, const std::string& name, sdbus::Variant value);
+    // Like set(), but as a real daemon does for the state a call changed: the value is current at
+    // once (Get, GetAll, GetManagedObjects), its signal leaves after the call's reply, a gap later.
+    // In the early order the signal leaves at once, before the reply.
+    void setAfterReply(const std::string& iface, const std::string& name, sdbus::Variant value);
     // Removes a property and signals it as invalidated.
     void unset(const std::string& iface, const std::string& name);
+
+    // Sends the held-back signals that are due, in order; the time the next one is due, if any.
+    std::optional<std::chrono::steady_clock::time_point> sendDueSignals(std::chrono::steady_clock::time_point now);
 
     // Rebuilds the vtable after a property appeared or disappeared (the daemon calls it between
     // messages, never inside a handler of this object).
@@ -62,8 +72,20 @@ class Node {
     Daemon& daemon_;
 
   private:
+    struct HeldSignal {
+        std::chrono::steady_clock::time_point due;
+        std::string iface;
+        Props changed;
+        std::vector<std::string> invalidated;
+    };
+    // Signals of one object never overtake each other: once one is held back, later ones queue too.
+    void signal(const std::string& iface, Props changed, std::vector<std::string> invalidated,
+                std::chrono::steady_clock::time_point due);
+    void sendHeldSignals();
+
     const std::string path_;
     Ifaces props_;
+    std::deque<HeldSignal> held_;
     std::unique_ptr<sdbus::IObject> object_;
 };
 

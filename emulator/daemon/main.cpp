@@ -19,10 +19,12 @@ void onSignal(int) {
 
 void usage(FILE* out) {
     std::fputs(
-        "usage: qb7720-emulator [-v] [--control] [--bus ADDRESS] [CONFIG...]\n"
+        "usage: qb7720-emulator [-v] [--control] [--signals-first] [--bus ADDRESS] [CONFIG...]\n"
         "Serves emulated bridges as org.bluez (an adapter hci0 and its devices).\n"
         "  -v, --verbose    log every request and event to standard error\n"
         "  --control        also serve /org/qb7720/emulator for tests (add bridges, drop links, faults)\n"
+        "  --signals-first  send the property signals of a call's change before its reply (a real\n"
+        "                   daemon replies first and signals a few milliseconds later)\n"
         "  --bus ADDRESS    the bus to serve on (default: the system bus, DBUS_SYSTEM_BUS_ADDRESS)\n"
         "  CONFIG           the configuration text of QB7720_EMULATOR, e.g. \"bridges=3 peer=loopback\"\n"
         "                   (default: the value of QB7720_EMULATOR, else one loopback bridge)\n",
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
             options.verbose = true;
         } else if (arg == "--control") {
             options.control = true;
+        } else if (arg == "--signals-first") {
+            options.signalsFirst = true;
         } else if (arg == "--bus") {
             if (i + 1 >= argc) {
                 usage(stderr);

@@ -83,7 +83,7 @@ bool nameHasOwner(sdbus::IConnection& connection, const std::string& name) {
 
 }  // namespace
 
-BusHarness::BusHarness(const std::string& config, bool verbose) {
+BusHarness::BusHarness(const std::string& config, bool verbose, SignalOrder order) {
     int out = -1;
     bus_.start({QB_DBUS_DAEMON, "--config-file=" QB_TEST_BUS_CONFIG, "--nofork", "--print-address=1"}, &out);
     try {
@@ -100,6 +100,7 @@ BusHarness::BusHarness(const std::string& config, bool verbose) {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
     std::vector<std::string> argv{QB_EMULATOR_DAEMON, "--control", "--bus", address_};
     if (verbose) argv.emplace_back("-v");
+    if (order == SignalOrder::SignalsFirst) argv.emplace_back("--signals-first");
     argv.push_back(config);
     daemon_.start(argv);
     auto probe = sdbus::createSessionBusConnectionWithAddress(address_);
@@ -150,6 +151,24 @@ bool BusHarness::notify(const std::string& address, std::uint16_t valueHandle,
         .withArguments(address, valueHandle, value)
         .storeResultsTo(sent);
     return sent;
+}
+
+}  // namespace qb::bluez::test
+
+namespace qb::bluez::test {
+
+bool BusHarness::connected(const std::string& address) {
+    auto connection = sdbus::createSessionBusConnectionWithAddress(address_);
+    auto proxy = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
+    bool up = false;
+    proxy->callMethod("Connected").onInterface("org.qb7720.EmulatorControl1").withArguments(address).storeResultsTo(up);
+    return up;
+}
+
+void BusHarness::fail(const std::string& address, const std::string& call, std::uint32_t count) {
+    auto connection = sdbus::createSessionBusConnectionWithAddress(address_);
+    auto proxy = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
+    proxy->callMethod("Fail").onInterface("org.qb7720.EmulatorControl1").withArguments(address, call, count);
 }
 
 }  // namespace qb::bluez::test

@@ -29,10 +29,15 @@ class ChildProcess {
     pid_t pid_ = -1;
 };
 
+// Which comes first from the daemon: a call's reply (as from a real bluetoothd) or the property
+// signals of the change the call made.
+enum class SignalOrder { ReplyFirst, SignalsFirst };
+
 class BusHarness {
   public:
     // Starts the bus and the daemon with this configuration text; throws std::runtime_error.
-    explicit BusHarness(const std::string& config, bool verbose = false);
+    explicit BusHarness(const std::string& config, bool verbose = false,
+                        SignalOrder order = SignalOrder::ReplyFirst);
     ~BusHarness();
 
     const std::string& address() const { return address_; }
@@ -42,6 +47,10 @@ class BusHarness {
     // Makes the device send a notification; false when it did not go out (not enabled, no link).
     bool notify(const std::string& address, std::uint16_t valueHandle,
                 const std::vector<std::uint8_t>& value);
+    // Whether the daemon holds a link to the device.
+    bool connected(const std::string& address);
+    // The next `count` calls of this kind ("connect", "discover", ...) to the device fail.
+    void fail(const std::string& address, const std::string& call, std::uint32_t count = 1);
     // Stops the emulator daemon only (the bus stays).
     void stopDaemon();
 

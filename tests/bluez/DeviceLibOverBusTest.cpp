@@ -1,6 +1,7 @@
 // The terminal's device library over the BlueZ backend and the emulator daemon.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <mutex>
 #include <set>
 #include <string>
@@ -54,6 +55,52 @@ TEST(DeviceLibOverBus, ScanConnectWriteAndReceiveLoopback) {
         return g_received == text;
     }));
     EXPECT_EQ(QB7720Ble_Disconnect(handle), 0);
+    platform::setCurrent(nullptr);
+}
+
+bool heard(const char* upper, const char* lower) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_seen.count(upper) != 0 || g_seen.count(lower) != 0;
+}
+
+bool scanUntilHeard() {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_seen.clear();
+    }
+    if (QB7720Ble_BLE_Scan(1, onScan) != 0) return false;
+    const bool found = waitFor([] { return heard("C0:51:00:00:00:01", "c0:51:00:00:00:01"); });
+    QB7720Ble_BLE_Scan(0, nullptr);
+    return found;
+}
+
+TEST(DeviceLibOverBus, TwentyConnectsOfTwentySucceedWhileTheDaemonRepliesBeforeItSignals) {
+    BusHarness harness("bridges=1 peer=loopback");
+    platform::setCurrent(qb::bluez::createPlatform());
+    ASSERT_TRUE(scanUntilHeard());
+    int connected = 0;
+    for (int i = 0; i < 20; ++i) {
+        QB7720HANDLE* handle = QB7720Ble_Connect("C0:51:00:00:00:01", nullptr);
+        if (handle == nullptr) continue;
+        gatt_stream_t* stream = nullptr;
+        uint16_t mtu = 0;
+        if (QB7720Ble_Get_MTU(handle, &stream, &mtu) == 0) ++connected;
+        QB7720Ble_Disconnect(handle);
+    }
+    std::printf("connects through QB7720Ble_Connect: %d of 20\n", connected);
+    EXPECT_EQ(connected, 20);
+    platform::setCurrent(nullptr);
+}
+
+TEST(DeviceLibOverBus, AConnectThatFailsAfterTheLinkCameUpTakesItDownAndTheBridgeIsFoundAgain) {
+    BusHarness harness("bridges=1 peer=loopback");
+    platform::setCurrent(qb::bluez::createPlatform());
+    ASSERT_TRUE(scanUntilHeard());
+    harness.fail("c0:51:00:00:00:01", "discover");
+    EXPECT_EQ(QB7720Ble_Connect("C0:51:00:00:00:01", nullptr), nullptr);
+    // The attempt the library gave up on ends once the backend's own wait for discovery runs out.
+    EXPECT_TRUE(waitFor([&] { return !harness.connected("c0:51:00:00:00:01"); }, std::chrono::seconds(25)));
+    EXPECT_TRUE(scanUntilHeard());
     platform::setCurrent(nullptr);
 }
 

@@ -2,6 +2,7 @@
 // program makes, through a real bus.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -55,6 +56,55 @@ TEST(CoreOverBus, EnumerateOpenWriteAndReceiveLoopback) {
               0);
     EXPECT_TRUE(waitFor([] { return received() == "ping over the bus"; }));
     QB7720CloseDevice(handle);
+    platform::setCurrent(nullptr);
+}
+
+// The identifier of the one bridge the daemon serves, once enumeration has heard it ("" if not).
+std::string enumerateBridge() {
+    DeviceEntry entries[4] = {};
+    uint32_t count = 4;
+    QB7720EnumDevice(800, nullptr, entries, &count);
+    return count == 1 ? std::string(entries[0].id) : std::string();
+}
+
+TEST(CoreOverBus, TwentyOpensOfTwentySucceedWhileTheDaemonRepliesBeforeItSignals) {
+    BusHarness harness("bridges=1 peer=loopback");
+    platform::setCurrent(qb::bluez::createPlatform());
+    QB7720Init();
+    const std::string id = enumerateBridge();
+    ASSERT_FALSE(id.empty());
+    int opened = 0;
+    for (int i = 0; i < 20; ++i) {
+        QB7720DeviceHandle handle = QB7720OpenDevice(id.c_str(), nullptr);
+        if (handle == nullptr) continue;
+        ++opened;
+        QB7720CloseDevice(handle);
+    }
+    std::printf("opens through QB7720OpenDevice: %d of 20\n", opened);
+    EXPECT_EQ(opened, 20);
+    EXPECT_FALSE(harness.connected("c0:51:00:00:00:01"));
+    platform::setCurrent(nullptr);
+}
+
+// A connected bridge stops advertising, so an open that fails after its connect and leaves the link
+// up would hide the bridge from every later scan.
+TEST(CoreOverBus, AnOpenThatFailsAfterItsConnectTakesTheLinkDownAndTheBridgeIsFoundAgain) {
+    BusHarness harness("bridges=1 peer=loopback");
+    platform::setCurrent(qb::bluez::createPlatform());
+    QB7720Init();
+    const std::string id = enumerateBridge();
+    ASSERT_FALSE(id.empty());
+
+    harness.fail("c0:51:00:00:00:01", "discover");
+    EXPECT_EQ(QB7720OpenDevice(id.c_str(), nullptr), nullptr);
+    EXPECT_FALSE(harness.connected("c0:51:00:00:00:01"));
+    EXPECT_EQ(enumerateBridge(), id);
+
+    // The serial mode's own set-up failing (here its first subscription) closes what it opened.
+    harness.fail("c0:51:00:00:00:01", "notify");
+    EXPECT_EQ(QB7720UartOpenDevice(id.c_str(), nullptr, nullptr, nullptr), nullptr);
+    EXPECT_FALSE(harness.connected("c0:51:00:00:00:01"));
+    EXPECT_EQ(enumerateBridge(), id);
     platform::setCurrent(nullptr);
 }
 
