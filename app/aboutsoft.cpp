@@ -1,9 +1,11 @@
 #include "aboutsoft.h"
 
+#include "qb7720_version.h"
 #include "ui_aboutsoft.h"
 
 aboutSoft::aboutSoft(QWidget* parent) : QDialog(parent), ui(new Ui::aboutSoft) {
     ui->setupUi(this);
+    ui->label_product->setText(ui->label_product->text() + QStringLiteral(" V" QB7720_VERSION));
     connect(ui->Bt_closeWidget, SIGNAL(clicked(bool)), this, SLOT(BtCloseWidgetSlot()));
     ui->label_link->setOpenExternalLinks(true);
     ui->label_link->setText(

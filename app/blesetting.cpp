@@ -2,8 +2,8 @@
 
 #include <QCloseEvent>
 #include <QCursor>
-#include <QKeyEvent>
 #include <QDebug>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMutex>
 #include <QMutexLocker>

@@ -7,7 +7,16 @@
 #include <QSaveFile>
 #include <utility>
 
-ConnectionRecordFile::ConnectionRecordFile(QString path) : path_(std::move(path)) {}
+QString ConnectionRecordFile::defaultPath() {
+    return QDir::home().filePath(QStringLiteral("opt/Tavrion/TavrionCfg"));
+}
+
+QString ConnectionRecordFile::oldRelativePath() {
+    return QDir::current().filePath(QStringLiteral("~/opt/Tavrion/TavrionCfg"));
+}
+
+ConnectionRecordFile::ConnectionRecordFile(QString path, QString oldPath)
+    : path_(std::move(path)), oldPath_(std::move(oldPath)) {}
 
 std::optional<ConnectionRecord> ConnectionRecordFile::parseLine(QString line) {
     while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r'))) line.chop(1);
@@ -32,8 +41,15 @@ QByteArray ConnectionRecordFile::formatLine(const ConnectionRecord& record) {
 }
 
 std::optional<QVector<ConnectionRecord>> ConnectionRecordFile::readAll() const {
+    if (!QFileInfo::exists(path_) && !oldPath_.isEmpty() && QFileInfo(oldPath_) != QFileInfo(path_)) {
+        return readFile(oldPath_);
+    }
+    return readFile(path_);
+}
+
+std::optional<QVector<ConnectionRecord>> ConnectionRecordFile::readFile(const QString& path) {
     QVector<ConnectionRecord> records;
-    QFile file(path_);
+    QFile file(path);
     if (!file.exists()) return records;
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QList<QByteArray> lines = file.readAll().split('\n');
@@ -45,6 +61,7 @@ std::optional<QVector<ConnectionRecord>> ConnectionRecordFile::readAll() const {
 
 bool ConnectionRecordFile::writeAll(const QVector<ConnectionRecord>& records) const {
     // Written whole to a temporary and renamed, so an interrupted rewrite never loses the old records.
+    QDir().mkpath(QFileInfo(path_).path());
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly)) return false;
     for (const ConnectionRecord& record : records) file.write(formatLine(record));
@@ -56,9 +73,14 @@ QVector<ConnectionRecord> ConnectionRecordFile::load() const {
     qDebug() << info.absoluteFilePath();
     QDir().mkpath(info.path());
     if (!info.exists()) {
+        const QVector<ConnectionRecord> carried = readAll().value_or(QVector<ConnectionRecord>{});
+        if (!carried.isEmpty()) {
+            qDebug() << "records carried over from" << oldPath_;
+            if (writeAll(carried)) return carried;
+        }
         QFile file(path_);
         if (file.open(QIODevice::ReadWrite)) file.close();
-        return {};
+        return carried;
     }
     return readAll().value_or(QVector<ConnectionRecord>{});
 }

@@ -17,10 +17,13 @@ struct ConnectionRecord {
 
 class ConnectionRecordFile {
   public:
-    // Relative on purpose: the folder is named "~" inside the working directory, no home expansion.
-    static QString defaultPath() { return QStringLiteral("~/opt/Tavrion/TavrionCfg"); }
+    // In the user's home directory, so every working directory sees the same records.
+    static QString defaultPath();
+    // Where earlier versions kept the file: a folder literally named "~" in the working directory.
+    // It is only ever read, to carry its records over while the home file does not exist yet.
+    static QString oldRelativePath();
 
-    explicit ConnectionRecordFile(QString path = defaultPath());
+    explicit ConnectionRecordFile(QString path = defaultPath(), QString oldPath = oldRelativePath());
 
     const QString& path() const { return path_; }
 
@@ -42,8 +45,11 @@ class ConnectionRecordFile {
 
   private:
     // Nothing when the file exists but cannot be read, so that it is never overwritten blindly.
+    // While the file is missing, the records of the old file stand in for it.
     std::optional<QVector<ConnectionRecord>> readAll() const;
+    static std::optional<QVector<ConnectionRecord>> readFile(const QString& path);
     bool writeAll(const QVector<ConnectionRecord>& records) const;
 
     QString path_;
+    QString oldPath_;
 };

@@ -82,12 +82,19 @@ void sendFileThread::run() {
             flag = 1;
             unacked = 0;
         }
-        const int result =
-            connHandle ? QB7720Ble_Write_Characteristic(connHandle, writeHandle, flag, buffer.data(), n) : 0;
+        int result = 0;
+        // A bridge that stays paused past the library's wait got nothing; the same chunk goes again
+        // once it lets go, unless the user stops the transfer meanwhile.
+        do {
+            result = connHandle
+                         ? QB7720Ble_Write_Characteristic(connHandle, writeHandle, flag, buffer.data(), n)
+                         : 0;
+        } while (result == QB7720LIB_E_PAUSED && running);
+        if (result == QB7720LIB_E_PAUSED) break;
         if (result != 0) {
             const bool gone = result == QB7720LIB_E_NOT_CONNECTED || linkLost;
-            fail(incompleteText(gone ? QStringLiteral("蓝牙连接已断开") : QStringLiteral("传输出错"),
-                                         sent, size));
+            fail(incompleteText(gone ? QStringLiteral("蓝牙连接已断开") : QStringLiteral("传输出错"), sent,
+                                size));
             return;
         }
         sent += static_cast<qint64>(n);

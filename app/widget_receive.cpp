@@ -2,8 +2,8 @@
 #include <QAction>
 #include <QDebug>
 #include <QFile>
-#include <QMenu>
 #include <QFileInfo>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -246,13 +246,14 @@ bool Widget::chooseSavingMode(const char* image, const QString& label, bool show
     const char* mode = "wb";
     if (recvFilePath.isEmpty()) {
         recvFilePath = dialogprompt::chooseFile(
-            this, {dialogprompt::Chooser::Save, QStringLiteral("请选择要保存的文件路径"), QStringLiteral("D:/"),
-                   QStringLiteral("ALL(*)")});
+            this, {dialogprompt::Chooser::Save, QStringLiteral("请选择要保存的文件路径"),
+                   QStringLiteral("D:/"), QStringLiteral("ALL(*)")});
         if (recvFilePath.isEmpty()) return false;
     } else if (recvFilefp) {
         mode = nullptr;
     } else if (QFileInfo(recvFilePath).size() > 0 &&
-               !dialogprompt::askYesNo(this, QStringLiteral("接收文件中已有数据，是否清空？（否：接着写在文件末尾）"))) {
+               !dialogprompt::askYesNo(
+                   this, QStringLiteral("接收文件中已有数据，是否清空？（否：接着写在文件末尾）"))) {
         mode = "ab";
     }
     setRecvModeLook(image, label);

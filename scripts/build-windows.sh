@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds QB7720DLL.dll, its import library, the Windows test programs and the C example with
-# mingw-w64, installing the cross tools and Wine first when they are missing.
+# mingw-w64, installing the cross tools and Wine first when they are missing, and packs the zip
+# QB7720DLL-<version>-win64.zip for Windows developers.
 #   BUILD_DIR   build directory (default build-windows)
 #   JOBS        parallel jobs (default: number of processors)
 set -euo pipefail
@@ -44,3 +45,6 @@ else
   echo "some targets failed to build in $build" >&2
   exit 1
 fi
+# The zip for Windows developers: the DLL, its import library, the .def file, the header, the C example.
+(cd "$build" && cpack -G ZIP >/dev/null)
+echo "zip: $(ls "$build"/QB7720DLL-*-win64.zip)"

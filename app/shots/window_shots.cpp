@@ -1,5 +1,6 @@
 // Renders the main window for the documentation: connected to an emulated loopback bridge with data
-// received, during a file transfer, and after the bridge dropped the link. Run under a real (or virtual) X display with a CJK font.
+// received, during a file transfer, and after the bridge dropped the link. Run under a real (or virtual) X
+// display with a CJK font.
 //
 //   tavrion_window_shots <output directory>
 #include <QApplication>

@@ -24,8 +24,11 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
 
+# Beside the script in the source tree; in share/qb7720-emulator/ once installed.
+bus_conf=$here/private-bus.conf
+[[ -f $bus_conf ]] || bus_conf=$here/../share/qb7720-emulator/private-bus.conf
 addr_file=$(mktemp)
-dbus-daemon --config-file="$here/private-bus.conf" --nofork --print-address=1 >"$addr_file" 2>/dev/null &
+dbus-daemon --config-file="$bus_conf" --nofork --print-address=1 >"$addr_file" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [[ -s $addr_file ]] && break; sleep 0.05; done
 address=$(head -n1 "$addr_file")

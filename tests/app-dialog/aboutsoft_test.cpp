@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "aboutsoft.h"
+#include "qb7720_version.h"
 
 class AboutSoftTest : public QObject {
     Q_OBJECT
@@ -52,7 +53,7 @@ class AboutSoftTest : public QObject {
         }
         const QString all = lines.join(QLatin1Char('\n'));
         QVERIFY(all.contains(QStringLiteral("Tavrion")));
-        QVERIFY(all.contains(QStringLiteral("V1.0")));
+        QVERIFY(all.contains(QStringLiteral("Tavrion 蓝牙串口终端 V" QB7720_VERSION)));
         QVERIFY(all.contains(QStringLiteral("Copyright")));
         QVERIFY(all.contains(QStringLiteral("有限公司")));
 

@@ -24,11 +24,27 @@ class RecordFileTest : public QObject {
     Q_OBJECT
 
   private slots:
+    void initTestCase() {
+        previousDirectory_ = QDir::currentPath();
+        previousHome_ = qgetenv("HOME");
+    }
+
+    // Each test gets its own home and working directory, so no file of the user or of an earlier
+    // run is ever seen or touched.
     void init() {
         dir_.reset(new QTemporaryDir);
         QVERIFY(dir_->isValid());
-        path_ = dir_->filePath(QStringLiteral("~/opt/Tavrion/TavrionCfg"));
+        home_ = dir_->filePath(QStringLiteral("home"));
+        work_ = dir_->filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkpath(home_) && QDir().mkpath(work_));
+        qputenv("HOME", QFile::encodeName(home_));
+        QVERIFY(QDir::setCurrent(work_));
+        path_ = home_ + QStringLiteral("/opt/Tavrion/TavrionCfg");
     }
+
+    void cleanup() { QDir::setCurrent(previousDirectory_); }
+
+    void cleanupTestCase() { qputenv("HOME", previousHome_); }
 
     void parsesAndFormatsLines_data() {
         QTest::addColumn<QString>("line");
@@ -175,23 +191,87 @@ class RecordFileTest : public QObject {
         QCOMPARE(readFile(path_), QByteArray("1 A AA:01\n1 C AA:03\n"));
     }
 
-    void defaultPathIsRelativeToWorkingDirectory() {
-        // A working directory whose name is not Latin-1 must work as well as any other.
-        const QString work = dir_->filePath(QStringLiteral("工作目录 ü"));
-        QVERIFY(QDir().mkpath(work));
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(work));
+    void defaultPathIsInHomeWhateverTheWorkingDirectory() {
+        // Names that are not Latin-1 must work as well as any other.
+        const QString home = dir_->filePath(QStringLiteral("家 ü"));
+        const QString elsewhere = dir_->filePath(QStringLiteral("工作目录"));
+        QVERIFY(QDir().mkpath(home) && QDir().mkpath(elsewhere));
+        qputenv("HOME", QFile::encodeName(home));
+
         ConnectionRecordFile file;
+        QCOMPARE(file.path(), home + QStringLiteral("/opt/Tavrion/TavrionCfg"));
         file.load();
         file.record(QStringLiteral("设备 一"), QStringLiteral("AA:01"));
-        QVERIFY(QDir::setCurrent(previous));
-        QCOMPARE(readFile(work + QStringLiteral("/~/opt/Tavrion/TavrionCfg")),
-                 QStringLiteral("last 设备 一 AA:01\n").toUtf8());
+        QCOMPARE(readFile(file.path()), QStringLiteral("last 设备 一 AA:01\n").toUtf8());
+        QVERIFY(!QFileInfo::exists(work_ + QStringLiteral("/~")));
+
+        // Started from another folder, the terminal finds the same records.
+        QVERIFY(QDir::setCurrent(elsewhere));
+        ConnectionRecordFile again;
+        QCOMPARE(again.load().size(), 1);
+        QVERIFY(again.isLast(QStringLiteral("AA:01")));
+        QVERIFY(!QFileInfo::exists(elsewhere + QStringLiteral("/~")));
+    }
+
+    // The file of earlier versions, "~/opt/Tavrion/TavrionCfg" under the working directory.
+    void oldRelativeFile_data() {
+        QTest::addColumn<QByteArray>("oldFile");
+        QTest::addColumn<QByteArray>("homeFile");  // "<none>": no file in the home yet
+        QTest::addColumn<QStringList>("loaded");   // addresses load() returns, in file order
+        QTest::addColumn<QByteArray>("afterLoad");
+        QTest::newRow("only the old file: carried over")
+            << QByteArray("1 A AA:01\nlast B B AA:02\n") << QByteArray("<none>")
+            << QStringList{"AA:01", "AA:02"} << QByteArray("1 A AA:01\nlast B B AA:02\n");
+        QTest::newRow("damaged lines of the old file are dropped, the rest kept")
+            << QByteArray("\ngarbage\nlast  AA:03") << QByteArray("<none>") << QStringList{"AA:03"}
+            << QByteArray("last  AA:03\n");
+        QTest::newRow("an empty old file gives an empty home file")
+            << QByteArray("") << QByteArray("<none>") << QStringList{} << QByteArray("");
+        QTest::newRow("the home file wins over the old one")
+            << QByteArray("last Old AA:09\n") << QByteArray("last New AA:01\n") << QStringList{"AA:01"}
+            << QByteArray("last New AA:01\n");
+        QTest::newRow("an empty home file still wins")
+            << QByteArray("last Old AA:09\n") << QByteArray("") << QStringList{} << QByteArray("");
+    }
+
+    void oldRelativeFile() {
+        QFETCH(QByteArray, oldFile);
+        QFETCH(QByteArray, homeFile);
+        QFETCH(QStringList, loaded);
+        QFETCH(QByteArray, afterLoad);
+        const QString oldPath = work_ + QStringLiteral("/~/opt/Tavrion/TavrionCfg");
+        writeFile(oldPath, oldFile);
+        if (homeFile != "<none>") writeFile(path_, homeFile);
+
+        ConnectionRecordFile file;
+        QCOMPARE(file.path(), path_);
+        QStringList addresses;
+        for (const ConnectionRecord& record : file.load()) addresses << record.address;
+        QCOMPARE(addresses, loaded);
+        QCOMPARE(readFile(path_), afterLoad);
+        // The old file stays as it was: what a user has is never removed behind their back.
+        QCOMPARE(readFile(oldPath), oldFile);
+    }
+
+    void oldRecordsSurviveRecordingBeforeLoading() {
+        writeFile(work_ + QStringLiteral("/~/opt/Tavrion/TavrionCfg"), "last A AA:01\n");
+        QVERIFY(ConnectionRecordFile().isLast(QStringLiteral("AA:01")));
+        ConnectionRecordFile().record(QStringLiteral("B"), QStringLiteral("AA:02"));
+        QCOMPARE(readFile(path_), QByteArray("1 A AA:01\nlast B AA:02\n"));
+
+        // Once the home file exists, the old one is no longer consulted.
+        writeFile(work_ + QStringLiteral("/~/opt/Tavrion/TavrionCfg"), "last C AA:03\n");
+        ConnectionRecordFile().remove(QStringLiteral("AA:01"));
+        QCOMPARE(readFile(path_), QByteArray("last B AA:02\n"));
     }
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
+    QString home_;
+    QString work_;
     QString path_;
+    QString previousDirectory_;
+    QByteArray previousHome_;
 };
 
 QTEST_GUILESS_MAIN(RecordFileTest)

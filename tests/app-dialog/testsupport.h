@@ -41,21 +41,27 @@ class Prompts {
     QList<QMessageBox::StandardButton> answers;
 };
 
-// Runs the test in a fresh working directory, where the record folder "~" is created.
+// Runs the test in a fresh working directory that is also the home, where the record file lives.
 class WorkingDirectory {
   public:
-    WorkingDirectory() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
-    ~WorkingDirectory() { QDir::setCurrent(previous_); }
+    WorkingDirectory() : previous_(QDir::currentPath()), previousHome_(qgetenv("HOME")) {
+        QDir::setCurrent(dir_.path());
+        qputenv("HOME", QFile::encodeName(dir_.path()));
+    }
+    ~WorkingDirectory() {
+        QDir::setCurrent(previous_);
+        qputenv("HOME", previousHome_);
+    }
     WorkingDirectory(const WorkingDirectory&) = delete;
     WorkingDirectory& operator=(const WorkingDirectory&) = delete;
 
-    static QString recordPath() { return QStringLiteral("~/opt/Tavrion/TavrionCfg"); }
+    static QString recordPath() { return QDir::home().filePath(QStringLiteral("opt/Tavrion/TavrionCfg")); }
     static QByteArray records() {
         QFile file(recordPath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
     static void writeRecords(const QByteArray& bytes) {
-        QDir().mkpath(QStringLiteral("~/opt/Tavrion"));
+        QDir().mkpath(QFileInfo(recordPath()).path());
         QFile file(recordPath());
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(bytes);
     }
@@ -63,6 +69,7 @@ class WorkingDirectory {
   private:
     QTemporaryDir dir_;
     QString previous_;
+    QByteArray previousHome_;
 };
 
 inline QString addressOf(const std::shared_ptr<qb::test::TestBridge>& bridge) {

@@ -1,22 +1,22 @@
 // The window against emulated bridges through the real device library: connecting, the chunk rule,
 // single and timed sending, file transfer, modem lines and link loss.
+#include <QCheckBox>
 #include <QFile>
 #include <QMenu>
-#include <QCheckBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <random>
 
-#include "blesetting.h"
 #include "TestRadio.h"
+#include "blesetting.h"
 #include "windowtest.h"
 
 using qb::emulator::BridgeConfig;
 using qb::emulator::VirtualBridge;
-using qb::test::TestBridge;
 using qb::emulator::WriteRecord;
+using qb::test::TestBridge;
 
 namespace {
 QByteArray toQt(const qb::platform::Bytes& b) {
@@ -63,6 +63,7 @@ class WindowDeviceTest : public QObject {
     void lateLossReportOfAnOldLinkIsIgnored();
     void linkLossDuringTransferSaysIncomplete();
     void sendsRefusedDuringTransfer();
+    void transferWaitsOutALongPause();
     void textSurvivesLoopback_data();
     void textSurvivesLoopback();
     void exitStopsTimedSending();
@@ -552,7 +553,8 @@ void WindowDeviceTest::linkDroppedResetsWindow() {
     dialogprompt::setBoxHook([&](const dialogprompt::Box& box) {
         boxes->boxes.append(box);
         infoDuringBox = ui->label_BleInfo->text();
-        for (QCheckBox* in : {ui->BoxCTS, ui->BoxDSR, ui->BoxRing, ui->BoxDCD}) inputsDuringBox << in->isChecked();
+        for (QCheckBox* in : {ui->BoxCTS, ui->BoxDSR, ui->BoxRing, ui->BoxDCD})
+            inputsDuringBox << in->isChecked();
         return QMessageBox::Ok;
     });
     b->dropLink();
@@ -661,7 +663,8 @@ void WindowDeviceTest::linkLossDuringTransferSaysIncomplete() {
     const QString report = texts.first();
     QVERIFY2(report.contains(QStringLiteral("，文件未发送完成（已发送 ")), qPrintable(report));
     QVERIFY(report.endsWith(QStringLiteral(" / %1 字节）").arg(content.size())));
-    const qint64 claimed = report.section(QStringLiteral("已发送 "), 1).section(QLatin1Char(' '), 0, 0).toLongLong();
+    const qint64 claimed =
+        report.section(QStringLiteral("已发送 "), 1).section(QLatin1Char(' '), 0, 0).toLongLong();
     QCOMPARE(claimed, w->sentBytes());
     QVERIFY(w->fileTransferIdle());
     QVERIFY(form()->sendHex->isEnabled() && form()->sendTiming->isEnabled());
@@ -699,6 +702,32 @@ void WindowDeviceTest::sendsRefusedDuringTransfer() {
     QCOMPARE(boxes->texts(), QStringList({"请先停止定时发送"}));
     QVERIFY(w->fileTransferIdle() && !w->fileWorkerForTest());
     form()->BtSend->click();
+}
+
+void WindowDeviceTest::transferWaitsOutALongPause() {
+    auto emu = radio->emulator();
+    if (!emu) QSKIP("the bridge's own status reports are sent in process only");
+    BridgeConfig config;
+    config.peer = qb::emulator::PeerKind::Scripted;
+    auto b = addBridge(config);
+    connectTo(b);
+    QTRY_COMPARE(b->clientConfiguration(VirtualBridge::kCommandUuid), uint16_t(1));
+    auto device = std::dynamic_pointer_cast<VirtualBridge>(emu->world()->findDevice(b->address()));
+    QVERIFY(device);
+    // Paused for longer than the library holds a write: the worker must neither skip that chunk
+    // nor give up, and goes on once the bridge lets go.
+    device->sendStatusReport(0x04);
+    const QByteArray content = randomBytes(3000, 11);
+    w->getSendFilePath(writeFile("paused.bin", content));
+    form()->Bt_sendfile->click();
+    QTest::qWait(7000);
+    QCOMPARE(w->sentBytes(), qint64(0));
+    QVERIFY(boxes->boxes.isEmpty());
+    device->sendStatusReport(0x01);
+    QTRY_VERIFY_WITH_TIMEOUT(boxes->texts().contains(QStringLiteral("文件发送完成")), 20000);
+    QCOMPARE(boxes->boxes.size(), 1);
+    QCOMPARE(w->sentBytes(), qint64(content.size()));
+    QTRY_COMPARE(toQt(b->farSideReceived()), content);
 }
 
 void WindowDeviceTest::textSurvivesLoopback_data() {

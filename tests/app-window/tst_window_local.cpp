@@ -5,9 +5,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
 
