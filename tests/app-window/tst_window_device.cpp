@@ -626,8 +626,11 @@ void WindowDeviceTest::lateLossReportOfAnOldLinkIsIgnored() {
     auto other = radio->addBridge(second);
     // The link drops, and before the window hears of it the dialog has closed it and made another.
     QB7720HANDLE* old = w->connectionHandle();
+    QSignalSpy reported(w, SIGNAL(bleDisconnectSignal()));
     first->dropLink();
-    QTest::qSleep(200);
+    // Without letting the GUI thread run: the report waits in its queue.
+    for (int i = 0; i < 500 && reported.isEmpty(); ++i) QTest::qSleep(10);
+    QCOMPARE(reported.size(), 1);
     QB7720Ble_Disconnect(old);
     w->getConnectInfo(nullptr, nullptr, QString(), QString());
     const QString address = QString::fromStdString(other->addressText());
