@@ -11,26 +11,22 @@ namespace {
 using protocol::BlockArea;
 using protocol::BlockReplyAssembler;
 
+// The caller's block is written only once the whole reply is in and its checksum holds.
 int32_t readBlock(QB7720DeviceHandle handle, BlockArea area, uint8_t* out) {
     if (out == nullptr) return 0;
     if (!writeCommand(handle, protocol::encodeReadBlock(area), true)) return 0;
     platformSleep(std::chrono::milliseconds(100));
     BlockReplyAssembler assembler;
     Reply piece;
-    bool first = true;
-    for (;;) {
-        // Each read may ask for no more than the shortest piece so far.
-        if (!readReply(handle, piece, static_cast<std::uint32_t>(assembler.nextReadCapacity()))) return 0;
-        // A first piece of 4 bytes or fewer holds no block byte and would cap every later read
-        // at that size; like an empty piece, it ends the gathering.
-        if (piece.length == 0 || (first && piece.length <= BlockReplyAssembler::kHeaderSize)) return 0;
-        const std::size_t before = assembler.stored();
-        const auto progress = assembler.feed(piece.view());
-        std::memcpy(out + before, assembler.block().data() + before, assembler.stored() - before);
-        if (progress == BlockReplyAssembler::Progress::Complete) return 1;
-        if (progress == BlockReplyAssembler::Progress::Failed) return 0;
-        first = false;
+    // Every piece is at least one byte, so this ends within one read per byte of the reply.
+    while (assembler.progress() == BlockReplyAssembler::Progress::NeedMore) {
+        if (!readReply(handle, piece)) return 0;
+        assembler.feed(piece.view());
     }
+    if (assembler.progress() != BlockReplyAssembler::Progress::Complete) return 0;
+    const protocol::ParameterBlock block = assembler.block();
+    std::memcpy(out, block.data(), block.size());
+    return 1;
 }
 
 int32_t writeBlock(QB7720DeviceHandle handle, BlockArea area, const uint8_t* in) {
@@ -53,6 +49,16 @@ int32_t resetBlock(QB7720DeviceHandle handle, BlockArea area) {
     return protocol::resetBlockAcknowledged(reply.view(), area) ? 1 : 0;
 }
 
+// Nothing thrown inside (a sleep, memory) reaches the caller: it is a failure like any other.
+template <typename Exchange>
+int32_t guarded(Exchange&& exchange) noexcept {
+    try {
+        return exchange();
+    } catch (...) {
+        return 0;
+    }
+}
+
 }  // namespace
 }  // namespace qb::dll
 
@@ -60,28 +66,28 @@ using namespace qb::dll;
 using qb::protocol::BlockArea;
 
 extern "C" QB7720_API int32_t QB7720_CALL QB7720GetCfgPara(QB7720DeviceHandle handle, uint8_t* block512) {
-    return readBlock(handle, BlockArea::CfgPara, block512);
+    return guarded([&] { return readBlock(handle, BlockArea::CfgPara, block512); });
 }
 extern "C" QB7720_API int32_t QB7720_CALL QB7720SetCfgPara(QB7720DeviceHandle handle,
                                                            const uint8_t* block512) {
-    return writeBlock(handle, BlockArea::CfgPara, block512);
+    return guarded([&] { return writeBlock(handle, BlockArea::CfgPara, block512); });
 }
 extern "C" QB7720_API int32_t QB7720_CALL QB7720ResetCfgPara(QB7720DeviceHandle handle) {
-    return resetBlock(handle, BlockArea::CfgPara);
+    return guarded([&] { return resetBlock(handle, BlockArea::CfgPara); });
 }
 extern "C" QB7720_API int32_t QB7720_CALL QB7720GetExdCfg(QB7720DeviceHandle handle, uint8_t* block512) {
-    return readBlock(handle, BlockArea::ExdCfg, block512);
+    return guarded([&] { return readBlock(handle, BlockArea::ExdCfg, block512); });
 }
 extern "C" QB7720_API int32_t QB7720_CALL QB7720SetExdCfg(QB7720DeviceHandle handle,
                                                           const uint8_t* block512) {
-    return writeBlock(handle, BlockArea::ExdCfg, block512);
+    return guarded([&] { return writeBlock(handle, BlockArea::ExdCfg, block512); });
 }
 extern "C" QB7720_API int32_t QB7720_CALL QB7720ResetExdCfg(QB7720DeviceHandle handle) {
-    return resetBlock(handle, BlockArea::ExdCfg);
+    return guarded([&] { return resetBlock(handle, BlockArea::ExdCfg); });
 }
 
 extern "C" QB7720_API int32_t QB7720_CALL QB7720ResetCh(QB7720DeviceHandle handle) {
     // Reports 1 whatever the write gave: nothing answers a channel reset.
-    writeCommand(handle, qb::protocol::encodeResetChannel(), false);
+    guarded([&] { return writeCommand(handle, qb::protocol::encodeResetChannel(), false) ? 1 : 0; });
     return 1;
 }

@@ -1,7 +1,9 @@
 // The parameter-block exports against the emulated bridge's command channel.
+#include <algorithm>
 #include <array>
 
 #include "DllTestSupport.h"
+#include "qb7720/protocol/BridgeSide.h"
 
 namespace qb::dll::test {
 namespace {
@@ -55,8 +57,11 @@ TEST_F(ParameterBlockTest, ReadFillsExactly512BytesOfEachArea) {
     EXPECT_EQ(sent[1].value, (Bytes{0x01, 0x00, 0x02, 0x03, 0x03}));
 }
 
-TEST_F(ParameterBlockTest, ReadWorksForEveryPieceSizeThatCarriesABlockByteFirst) {
-    for (const std::size_t piece : {std::size_t{5}, std::size_t{20}, std::size_t{244}, std::size_t{512}}) {
+// Every read asks for the whole capacity, so neither a short first piece nor a short piece later on
+// cuts the pieces that follow it.
+TEST_F(ParameterBlockTest, ReadWorksForEveryPieceSize) {
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{5},
+                                    std::size_t{20}, std::size_t{244}, std::size_t{512}}) {
         SCOPED_TRACE(piece);
         const auto other = openBridgeWithPieces(piece);
         ASSERT_NE(other, nullptr);
@@ -67,21 +72,43 @@ TEST_F(ParameterBlockTest, ReadWorksForEveryPieceSizeThatCarriesABlockByteFirst)
     }
 }
 
-TEST_F(ParameterBlockTest, ReadEndsWithZeroOnPiecesThatBringNoBlockBytes) {
-    for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4}}) {
-        SCOPED_TRACE(piece);
-        const auto other = openBridgeWithPieces(piece);
-        ASSERT_NE(other, nullptr);
-        std::array<uint8_t, 512> block{};
-        EXPECT_EQ(QB7720GetCfgPara(other, block.data()), 0);
-        QB7720CloseDevice(other);
+// A reply that is not header, 512 bytes and a checksum that holds gives 0, and the caller's block
+// keeps every byte it had.
+TEST_F(ParameterBlockTest, DamagedRepliesFailAndLeaveTheBlockAlone) {
+    const Bytes genuine = qb::protocol::bridge::encodeReadBlockReply(
+        BlockArea::ExdCfg, VirtualBridge::firmwareDefaults(BlockArea::ExdCfg));
+    auto changed = [&](std::size_t at) {
+        Bytes b = genuine;
+        b[at] ^= 0x21;
+        return b;
+    };
+    Bytes longer = genuine;
+    longer.push_back(0);
+    struct Case {
+        const char* what;
+        Bytes reply;
+    };
+    const Case cases[] = {
+        {"empty", {}},
+        {"header only", Bytes(genuine.begin(), genuine.begin() + 4)},
+        {"no checksum", Bytes(genuine.begin(), genuine.end() - 1)},
+        {"a block byte changed", changed(200)},
+        {"the checksum changed", changed(genuine.size() - 1)},
+        {"a byte past the checksum", longer},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        bridge->overrideReply(0x01, c.reply);
+        std::array<uint8_t, 512> block;
+        block.fill(0x6B);
+        EXPECT_EQ(QB7720GetExdCfg(handle, block.data()), 0);
+        EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0x6B; }));
     }
-    bridge->overrideReply(0x01, Bytes{});
+    // The genuine reply given back as an override is taken, so the damage is what was refused.
+    bridge->overrideReply(0x01, genuine);
     std::array<uint8_t, 512> block{};
-    EXPECT_EQ(QB7720GetExdCfg(handle, block.data()), 0);
-    // The same read with the genuine reply works, so the empty reply is what ended it.
-    bridge->overrideReply(0x01, std::nullopt);
     EXPECT_EQ(QB7720GetExdCfg(handle, block.data()), 1);
+    EXPECT_EQ(block, VirtualBridge::firmwareDefaults(BlockArea::ExdCfg));
 }
 
 TEST_F(ParameterBlockTest, ReadFailsWhenTheRequestOrAReadFails) {

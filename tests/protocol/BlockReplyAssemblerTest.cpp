@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "qb7720/protocol/BlockReplyAssembler.h"
 #include "qb7720/protocol/BridgeSide.h"
 #include "qb7720/protocol/Frames.h"
@@ -83,41 +85,57 @@ TEST(BlockReplyAssembler, FailedReadEndsGathering) {
     EXPECT_EQ(assembler.block()[16], 0x00);
 }
 
-TEST(BlockReplyAssembler, NothingIsStoredPastTheBlock) {
-    BlockReplyAssembler assembler;
-    Bytes oversized(4 + kBlockSize + 300, 0x00);
-    for (std::size_t i = 0; i < oversized.size(); ++i) oversized[i] = static_cast<std::uint8_t>(i);
-    EXPECT_EQ(assembler.feed(oversized), Progress::Complete);
-    EXPECT_EQ(assembler.stored(), kBlockSize);
-    EXPECT_EQ(assembler.block().front(), 4);
-    EXPECT_EQ(assembler.block().back(), static_cast<std::uint8_t>(4 + kBlockSize - 1));
+// Only a whole stream whose checksum holds is a block: a damaged piece must not pass for one.
+TEST(BlockReplyAssembler, DamagedOrOverlongStreamsFail) {
+    const Bytes good = bridge::encodeReadBlockReply(BlockArea::CfgPara, patternBlock());
+    struct Case {
+        const char* what;
+        Bytes stream;
+    };
+    auto flipped = [&](std::size_t at) {
+        Bytes b = good;
+        b[at] ^= 0x40;
+        return b;
+    };
+    Bytes longer = good;
+    longer.push_back(0x00);
+    const Bytes cut(good.begin(), good.end() - 1);
+    const Case cases[] = {
+        {"block byte changed", flipped(4 + 300)},
+        {"selector changed", flipped(3)},
+        {"checksum changed", flipped(good.size() - 1)},
+        {"one byte past the checksum", longer},
+        {"checksum missing", cut},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t piece : {20u, 517u, 1000u}) {
+            // A first piece that is the whole reply ends it; a byte after it is never read.
+            if (piece == BlockReplyAssembler::kStreamSize && c.stream.size() > piece) continue;
+            SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
+            BlockReplyAssembler assembler;
+            EXPECT_EQ(feedInPieces(assembler, c.stream, {piece}), Progress::Failed);
+        }
+    }
+}
 
-    // Pieces after completion are ignored; the block stays as gathered.
-    const ParameterBlock before = assembler.block();
+TEST(BlockReplyAssembler, FinishedGatheringsTakeNothingMore) {
+    const ParameterBlock block = patternBlock();
+    BlockReplyAssembler assembler;
+    ASSERT_EQ(assembler.feed(bridge::encodeReadBlockReply(BlockArea::ExdCfg, block)), Progress::Complete);
     EXPECT_EQ(assembler.feed(Bytes(600, 0xEE)), Progress::Complete);
     EXPECT_EQ(assembler.fail(), Progress::Complete);
-    EXPECT_EQ(assembler.block(), before);
+    EXPECT_EQ(assembler.block(), block);
 }
 
 TEST(BlockReplyAssembler, BoundedNumberOfPiecesForOneByteReads) {
-    // The slowest possible bridge still finishes after header plus block bytes, never loops.
+    // The slowest possible bridge still finishes after the whole stream, never loops. Every byte 0x5A
+    // makes a valid stream: 513 times 0x5A is 0x5A modulo 256.
     BlockReplyAssembler assembler;
     const std::uint8_t one = 0x5A;
     std::size_t feeds = 0;
     while (assembler.feed(ByteView(&one, 1)) == Progress::NeedMore) ASSERT_LT(++feeds, 1000u);
-    EXPECT_EQ(feeds + 1, 4 + kBlockSize);
-}
-
-TEST(BlockReplyAssembler, ReadCapacityFollowsTheShortestPiece) {
-    BlockReplyAssembler assembler;
-    EXPECT_EQ(assembler.nextReadCapacity(), 512u);
-    assembler.feed(Bytes(20, 1));
-    EXPECT_EQ(assembler.nextReadCapacity(), 20u);
-    assembler.feed(Bytes(7, 1));
-    EXPECT_EQ(assembler.nextReadCapacity(), 7u);
-    assembler.feed(Bytes(30, 1));  // never raised again
-    EXPECT_EQ(assembler.nextReadCapacity(), 7u);
-    EXPECT_EQ(assembler.stored(), 16u + 7u + 30u);
+    EXPECT_EQ(assembler.progress(), Progress::Complete);
+    EXPECT_EQ(feeds + 1, BlockReplyAssembler::kStreamSize);
 }
 
 TEST(BlockReplyAssembler, ResetStartsOver) {
@@ -126,7 +144,6 @@ TEST(BlockReplyAssembler, ResetStartsOver) {
     assembler.fail();
     assembler.reset();
     EXPECT_EQ(assembler.progress(), Progress::NeedMore);
-    EXPECT_EQ(assembler.nextReadCapacity(), 512u);
     const ParameterBlock block = patternBlock();
     EXPECT_EQ(assembler.feed(bridge::encodeReadBlockReply(BlockArea::CfgPara, block)), Progress::Complete);
     EXPECT_EQ(assembler.block(), block);

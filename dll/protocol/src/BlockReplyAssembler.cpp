@@ -3,27 +3,41 @@
 #include <algorithm>
 #include <cstring>
 
+#include "qb7720/protocol/Frames.h"
+
 namespace qb::protocol {
+
+namespace {
+constexpr std::size_t kSelectorOffset = BlockReplyAssembler::kHeaderSize - 1;
+}  // namespace
 
 BlockReplyAssembler::Progress BlockReplyAssembler::feed(ByteView piece) {
     if (progress_ != Progress::NeedMore) return progress_;
-    if (piece.empty()) return fail();
-    capacity_ = std::min(capacity_, piece.size());
+    if (piece.empty() || piece.size() > kStreamSize - received_) return fail();
+    std::memcpy(stream_.data() + received_, piece.data(), piece.size());
+    received_ += piece.size();
+    if (received_ < kStreamSize) return progress_;
 
-    const std::size_t skip = std::min(headerLeft_, piece.size());
-    headerLeft_ -= skip;
-    const ByteView body = piece.drop(skip);
-    const std::size_t n = std::min(body.size(), kBlockSize - stored_);
-    if (n > 0) std::memcpy(block_.data() + stored_, body.data(), n);
-    stored_ += n;
-
-    if (stored_ == kBlockSize) progress_ = Progress::Complete;
+    const ByteView selectorAndBlock(stream_.data() + kSelectorOffset, 1 + kBlockSize);
+    progress_ =
+        checksum(selectorAndBlock) == stream_[kStreamSize - 1] ? Progress::Complete : Progress::Failed;
     return progress_;
 }
 
 BlockReplyAssembler::Progress BlockReplyAssembler::fail() {
     if (progress_ == Progress::NeedMore) progress_ = Progress::Failed;
     return progress_;
+}
+
+std::size_t BlockReplyAssembler::stored() const {
+    if (received_ <= kHeaderSize) return 0;
+    return std::min(received_ - kHeaderSize, kBlockSize);
+}
+
+ParameterBlock BlockReplyAssembler::block() const {
+    ParameterBlock out{};
+    std::memcpy(out.data(), stream_.data() + kHeaderSize, stored());
+    return out;
 }
 
 }  // namespace qb::protocol

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -8,15 +9,17 @@
 
 namespace qb::protocol {
 
-// Gathers the 512 block bytes of a read-block reply from the pieces successive reads return.
-// The 4-byte header is dropped from the front of the stream however the reads split it, later bytes are
-// stored up to 512, and the trailing checksum is never stored. An empty piece ends the gathering as failed:
-// a bridge with nothing more to say would otherwise be read forever.
+// Gathers a read-block reply from the pieces successive reads return: a 4-byte header, the 512 block
+// bytes and the block's checksum (selector and block, like a command's). The block counts only once
+// the whole stream is in and its checksum holds. A stream that stops short (an empty piece, a failed
+// read), runs past the checksum, or whose checksum is wrong ends as failed, so a cut or damaged piece
+// can never pass for a block.
 class BlockReplyAssembler {
   public:
     enum class Progress { NeedMore, Complete, Failed };
 
     static constexpr std::size_t kHeaderSize = 4;
+    static constexpr std::size_t kStreamSize = kHeaderSize + kBlockSize + 1;
 
     // Takes one piece. Once Complete or Failed, further pieces change nothing and get the same answer.
     Progress feed(ByteView piece);
@@ -24,20 +27,16 @@ class BlockReplyAssembler {
     Progress fail();
 
     Progress progress() const { return progress_; }
-    const ParameterBlock& block() const { return block_; }
-    std::size_t stored() const { return stored_; }
-
-    // How much the next read may ask for when each read's length caps the next (512 at first). Pieces
-    // longer than that are still taken whole.
-    std::size_t nextReadCapacity() const { return capacity_; }
+    // Block bytes received so far (the header and checksum not counted).
+    std::size_t stored() const;
+    // The block bytes received so far, zero beyond them; whole and checked only when Complete.
+    ParameterBlock block() const;
 
     void reset() { *this = BlockReplyAssembler{}; }
 
   private:
-    ParameterBlock block_{};
-    std::size_t stored_ = 0;
-    std::size_t headerLeft_ = kHeaderSize;
-    std::size_t capacity_ = kBlockSize;
+    std::array<std::uint8_t, kStreamSize> stream_{};
+    std::size_t received_ = 0;
     Progress progress_ = Progress::NeedMore;
 };
 
