@@ -2,15 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 
 #include "Api.h"
 #include "BridgeAdvert.h"
-#if defined(QB_TEST_HAVE_BUS)
-#include <sdbus-c++/sdbus-c++.h>
-
-#include "ErrorMap.h"
-#endif
 
 namespace devicelib_test {
 
@@ -97,60 +93,7 @@ void onLoss(void* userData) {
     r.lossThreads.push_back(std::this_thread::get_id());
 }
 
-// What the fixture asks of the daemon beyond TestRadio: it reaches the private bus as the backend does.
-class BusControl {
-  public:
-#if defined(QB_TEST_HAVE_BUS)
-    BusControl() {
-        const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        if (address == nullptr) throw std::runtime_error("no private bus");
-        connection_ = sdbus::createSessionBusConnectionWithAddress(address);
-        control_ = sdbus::createProxy(*connection_, "org.bluez", "/org/qb7720/emulator");
-        adapter_ = sdbus::createProxy(*connection_, "org.bluez", "/org/bluez/hci0");
-    }
-
-    bool notify(const std::string& address, std::uint16_t valueHandle,
-                const std::vector<std::uint8_t>& value) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        bool sent = false;
-        control_->callMethod("Notify")
-            .onInterface(kControlIface)
-            .withArguments(address, valueHandle, value)
-            .storeResultsTo(sent);
-        return sent;
-    }
-
-    void fail(const std::string& address, const std::string& call, qb::platform::HResult code) {
-        const auto error = qb::bluez::bluezErrorFor(code);
-        std::lock_guard<std::mutex> lock(mutex_);
-        control_->callMethod("FailWith")
-            .onInterface(kControlIface)
-            .withArguments(address, call, std::uint32_t{1}, error.name, error.message);
-    }
-
-    bool discovering() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return adapter_->getProperty("Discovering").onInterface("org.bluez.Adapter1").get<bool>();
-    }
-
-  private:
-    static constexpr const char* kControlIface = "org.qb7720.EmulatorControl1";
-    std::mutex mutex_;
-    std::unique_ptr<sdbus::IConnection> connection_;
-    std::unique_ptr<sdbus::IProxy> control_;
-    std::unique_ptr<sdbus::IProxy> adapter_;
-#endif
-};
-
 namespace {
-
-#if defined(QB_TEST_HAVE_BUS)
-// The daemon names devices in lower case.
-std::string lowerCase(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-#endif
 
 // The command characteristic's value handle as the platform reports it.
 std::uint16_t commandHandleOf(qb::platform::Platform& platform, std::uint64_t address) {
@@ -189,9 +132,6 @@ void EmulatorTest::SetUp() {
     radio = qb::test::TestRadio::create(options());
     emu = radio->emulator();
     bridge = radio->addBridge(bridgeConfig);
-#if defined(QB_TEST_HAVE_BUS)
-    if (!emu) control_ = std::make_unique<BusControl>();
-#endif
 }
 
 void EmulatorTest::TearDown() {
@@ -199,7 +139,6 @@ void EmulatorTest::TearDown() {
     for (auto* h : handles) QB7720Ble_Disconnect(h);
     handles.clear();
     qb::platform::setCurrent(nullptr);
-    control_.reset();
     bridge.reset();
     emu.reset();
     radio.reset();
@@ -235,11 +174,9 @@ void EmulatorTest::sendCommandNotification(const std::vector<std::uint8_t>& valu
         device->sendCommandNotification(value);
         return;
     }
-#if defined(QB_TEST_HAVE_BUS)
     const auto handle = commandValueHandle();
     ASSERT_NE(handle, 0);
-    ASSERT_TRUE(control_->notify(lowerCase(bridgeAddress()), handle, value));
-#endif
+    ASSERT_TRUE(bridge->notify(handle, value));
 }
 
 std::vector<qb::emulator::WriteRecord> EmulatorTest::writesTo(std::uint16_t valueHandle) {
@@ -269,12 +206,7 @@ std::size_t EmulatorTest::bridgeWriteCount() {
 }
 
 bool EmulatorTest::discovering() {
-    if (emu) return emu->world()->scanning();
-#if defined(QB_TEST_HAVE_BUS)
-    return control_->discovering();
-#else
-    return false;
-#endif
+    return radio->discovering();
 }
 
 void EmulatorTest::passAdvertisingTime(std::chrono::milliseconds time) {
@@ -299,17 +231,17 @@ namespace {
 // An ATT error the backend reports as a protocol error whatever the call.
 constexpr qb::platform::HResult kAttUnlikelyError = 0x8065000E;
 
-// The daemon's name for the calls of these operations.
-const char* busCall(qb::emulator::Operation operation) {
+// The radio's kind of call for these operations.
+std::optional<qb::test::TestRadio::Call> radioCall(qb::emulator::Operation operation) {
     switch (operation) {
         case qb::emulator::Operation::CharacteristicWriteValue:
-            return "write";
+            return qb::test::TestRadio::Call::Write;
         case qb::emulator::Operation::CharacteristicReadValue:
-            return "read";
+            return qb::test::TestRadio::Call::Read;
         case qb::emulator::Operation::CharacteristicWriteCccd:
-            return "notify";
+            return qb::test::TestRadio::Call::Notify;
         default:
-            return nullptr;
+            return std::nullopt;
     }
 }
 
@@ -329,11 +261,9 @@ void EmulatorTest::failNext(qb::emulator::Operation operation, qb::platform::Gat
 
 void EmulatorTest::failNext(qb::emulator::Operation operation, qb::platform::HResult code) {
     if (emu) return emu->injectError(operation, code);
-    const char* call = busCall(operation);
-    ASSERT_NE(call, nullptr) << "the daemon cannot fail this operation";
-#if defined(QB_TEST_HAVE_BUS)
-    control_->fail(lowerCase(bridgeAddress()), call, code);
-#endif
+    const auto call = radioCall(operation);
+    ASSERT_TRUE(call.has_value()) << "the daemon cannot fail this operation";
+    radio->failWith(*bridge, *call, code);
 }
 
 std::string EmulatorTest::addressOf(const std::shared_ptr<qb::emulator::VirtualDevice>& device) const {

@@ -76,8 +76,6 @@ void onModem(bool dcd, bool ring, bool dsr, bool cts);
 void onConnect(QB7720HANDLE* handle, int state);
 void onLoss(void* userData);
 
-class BusControl;
-
 // The bridges come from qb::test::TestRadio: the in-process emulator, or with QB7720_TEST_BACKEND=bluez
 // the emulator daemon over a private bus. emu is null on the bus, and tests that need it skip there.
 class EmulatorTest : public ::testing::Test {
@@ -133,8 +131,6 @@ class EmulatorTest : public ::testing::Test {
   private:
     // The fixture's bridge as the in-process emulator holds it.
     std::shared_ptr<qb::emulator::VirtualBridge> inProcessBridge() const;
-
-    std::unique_ptr<BusControl> control_;
 };
 
 }  // namespace devicelib_test

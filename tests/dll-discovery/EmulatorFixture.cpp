@@ -6,9 +6,6 @@
 #include <thread>
 
 #include "qb7720/platform/Platform.h"
-#if defined(QB_TEST_HAVE_BUS)
-#include <sdbus-c++/sdbus-c++.h>
-#endif
 
 namespace qb::test {
 
@@ -56,35 +53,12 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
-#if defined(QB_TEST_HAVE_BUS)
-// The test's own line to the private bus, for what TestRadio does not offer: renaming a device and
-// reading the adapter's Discovering.
-struct EmulatorTest::Bus {
-    Bus() {
-        const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        if (address == nullptr) throw std::runtime_error("no private bus");
-        connection = sdbus::createSessionBusConnectionWithAddress(address);
-        control = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
-        adapter = sdbus::createProxy(*connection, "org.bluez", "/org/bluez/hci0");
-    }
-    std::mutex mutex;
-    std::unique_ptr<sdbus::IConnection> connection;
-    std::unique_ptr<sdbus::IProxy> control;
-    std::unique_ptr<sdbus::IProxy> adapter;
-};
-#else
-struct EmulatorTest::Bus {};
-#endif
-
 EmulatorTest::EmulatorTest() = default;
 EmulatorTest::~EmulatorTest() = default;
 
 void EmulatorTest::install(emulator::EmulatorOptions options) {
     radio = TestRadio::create(std::move(options));
     emu = radio->emulator();
-#if defined(QB_TEST_HAVE_BUS)
-    if (!emu) bus_ = std::make_unique<Bus>();
-#endif
     recorderA().clear();
     recorderB().clear();
 }
@@ -96,7 +70,6 @@ void EmulatorTest::TearDown() {
         emu->waitIdle();
     }
     bridges_.clear();
-    bus_.reset();
     emu.reset();
     radio.reset();
 }
@@ -120,12 +93,9 @@ void EmulatorTest::rename(const TestBridge& bridge, const std::string& name) {
         emu->world()->findDevice(bridge.address())->setName(name);
         return;
     }
-#if defined(QB_TEST_HAVE_BUS)
-    std::lock_guard<std::mutex> lock(bus_->mutex);
-    bus_->control->callMethod("SetName")
-        .onInterface("org.qb7720.EmulatorControl1")
-        .withArguments(emulator::World::addressText(bridge.address()), name);
-#endif
+    for (const auto& held : bridges_) {
+        if (held->address() == bridge.address()) held->setName(name);
+    }
 }
 
 std::string EmulatorTest::deviceId(std::uint64_t address) {
@@ -135,13 +105,7 @@ std::string EmulatorTest::deviceId(std::uint64_t address) {
 }
 
 bool EmulatorTest::scanning() {
-    if (emu) return emu->world()->scanning();
-#if defined(QB_TEST_HAVE_BUS)
-    std::lock_guard<std::mutex> lock(bus_->mutex);
-    return bus_->adapter->getProperty("Discovering").onInterface("org.bluez.Adapter1").get<bool>();
-#else
-    return false;
-#endif
+    return radio->discovering();
 }
 
 void EmulatorTest::hear(const std::vector<std::uint64_t>& addresses, int times) {

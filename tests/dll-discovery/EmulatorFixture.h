@@ -115,8 +115,6 @@ class EmulatorTest : public ::testing::Test {
     std::shared_ptr<emulator::Emulator> emu;
 
   private:
-    struct Bus;
-    std::unique_ptr<Bus> bus_;
     std::vector<std::shared_ptr<TestBridge>> bridges_;
 };
 

@@ -3,10 +3,12 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <thread>
 
 #include "BridgeOptions.h"
+#include "ErrorMap.h"
 #include "qb7720/platform/Platform.h"
 
 namespace qb::test {
@@ -112,6 +114,16 @@ class BusBridge : public TestBridge {
         radio_.control("SetInRange", [&](sdbus::MethodCall& m) { m << text_ << inRange; }, noResults);
     }
     void dropLink() override { radio_.control("DropLink", withAddress(), noResults); }
+    bool notify(std::uint16_t valueHandle, const emulator::Bytes& value) override {
+        bool sent = false;
+        radio_.control("Notify", [&](sdbus::MethodCall& m) { m << text_ << valueHandle << value; },
+                       [&](sdbus::MethodReply& r) { r >> sent; });
+        return sent;
+    }
+    void setName(const std::string& name) override {
+        radio_.control("SetName", [&](sdbus::MethodCall& m) { m << text_ << name; }, noResults);
+    }
+    bool connectFromOutside() override { return radio_.connectFromOutside(address_); }
 
   private:
     std::function<void(sdbus::MethodCall&)> withAddress() const {
@@ -138,11 +150,13 @@ BusRadio::BusRadio() {
     backend_ = std::make_unique<BusBackend>("bridges=0", std::vector<std::uint64_t>{});
     connection_ = sdbus::createSessionBusConnectionWithAddress(backend_->harness().address());
     proxy_ = sdbus::createProxy(*connection_, "org.bluez", "/org/qb7720/emulator");
+    adapter_ = sdbus::createProxy(*connection_, "org.bluez", "/org/bluez/hci0");
     platform::setCurrent(backend_->platform());
 }
 
 BusRadio::~BusRadio() {
     platform::setCurrent(nullptr);
+    adapter_.reset();
     proxy_.reset();
     connection_.reset();
     backend_.reset();
@@ -175,6 +189,35 @@ void BusRadio::fail(const TestBridge& bridge, const char* call, int count) {
                 m << lowerText(bridge.address()) << std::string(call) << static_cast<std::uint32_t>(count);
             },
             noResults);
+}
+
+void BusRadio::failWith(const TestBridge& bridge, Call call, platform::HResult code, int count) {
+    const char* name = call == Call::Write ? "write" : call == Call::Read ? "read" : "notify";
+    const auto error = bluez::bluezErrorFor(code);
+    control("FailWith",
+            [&](sdbus::MethodCall& m) {
+                m << lowerText(bridge.address()) << std::string(name) << static_cast<std::uint32_t>(count)
+                  << error.name << error.message;
+            },
+            noResults);
+}
+
+bool BusRadio::discovering() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return adapter_->getProperty("Discovering").onInterface("org.bluez.Adapter1").get<bool>();
+}
+
+bool BusRadio::connectFromOutside(std::uint64_t address) {
+    std::string path = "/org/bluez/hci0/dev_" + emulator::World::addressText(address);
+    for (char& c : path) c = c == ':' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto device = sdbus::createProxy(*connection_, "org.bluez", path);
+    try {
+        device->callMethod("Connect").onInterface("org.bluez.Device1");
+    } catch (const sdbus::Error&) {
+        return false;
+    }
+    return true;
 }
 
 void BusRadio::clearFaults() {

@@ -23,7 +23,9 @@ class BusRadio : public TestRadio {
     void removeDevice(std::uint64_t address) override;
     void failWrites(const TestBridge& bridge, int count) override;
     void failConnects(const TestBridge& bridge, int count) override;
+    void failWith(const TestBridge& bridge, Call call, platform::HResult code, int count) override;
     void clearFaults() override;
+    bool discovering() override;
     void setRadioOn(bool on) override;
     void settle() override;
     std::shared_ptr<emulator::Emulator> emulator() const override { return nullptr; }
@@ -31,6 +33,8 @@ class BusRadio : public TestRadio {
     // Calls a method of the daemon's control object; `in` adds the arguments, `out` reads the reply.
     template <typename In, typename Out>
     void control(const char* method, In in, Out out);
+    // Device1.Connect from the radio's own line to the bus, as another program would call it.
+    bool connectFromOutside(std::uint64_t address);
 
   private:
     void fail(const TestBridge& bridge, const char* call, int count);
@@ -39,6 +43,7 @@ class BusRadio : public TestRadio {
     std::mutex mutex_;
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IProxy> proxy_;
+    std::unique_ptr<sdbus::IProxy> adapter_;
 };
 
 }  // namespace qb::test

@@ -30,6 +30,11 @@ class InProcessBridge : public TestBridge {
     void setRssi(std::int16_t rssi) override { bridge_->setRssi(rssi); }
     void setInRange(bool inRange) override { bridge_->setInRange(inRange); }
     void dropLink() override { bridge_->dropLink(); }
+    bool notify(std::uint16_t valueHandle, const emulator::Bytes& value) override {
+        return bridge_->notify(valueHandle, value);
+    }
+    void setName(const std::string& name) override { bridge_->setName(name); }
+    bool connectFromOutside() override { return bridge_->connect() == emulator::AttStatus::Success; }
 
   private:
     std::shared_ptr<emulator::VirtualBridge> bridge_;
@@ -66,6 +71,19 @@ void InProcessRadio::failConnects(const TestBridge& bridge, int count) {
     target.address = bridge.address();
     emulator_->injectError(emulator::Operation::DeviceFromAddress, platform::hresult::kDeviceNotConnected, count,
                            target);
+}
+
+void InProcessRadio::failWith(const TestBridge& bridge, Call call, platform::HResult code, int count) {
+    emulator::Operation operation = emulator::Operation::CharacteristicWriteValue;
+    if (call == Call::Read) operation = emulator::Operation::CharacteristicReadValue;
+    if (call == Call::Notify) operation = emulator::Operation::CharacteristicWriteCccd;
+    emulator::FaultTarget target;
+    target.address = bridge.address();
+    emulator_->injectError(operation, code, count, target);
+}
+
+bool InProcessRadio::discovering() {
+    return emulator_->world()->scanning();
 }
 
 void InProcessRadio::clearFaults() {

@@ -14,7 +14,9 @@ class InProcessRadio : public TestRadio {
     void removeDevice(std::uint64_t address) override;
     void failWrites(const TestBridge& bridge, int count) override;
     void failConnects(const TestBridge& bridge, int count) override;
+    void failWith(const TestBridge& bridge, Call call, platform::HResult code, int count) override;
     void clearFaults() override;
+    bool discovering() override;
     void setRadioOn(bool on) override;
     void settle() override;
     std::shared_ptr<emulator::Emulator> emulator() const override { return emulator_; }

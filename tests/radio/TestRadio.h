@@ -11,6 +11,7 @@
 
 #include "qb7720/emulator/Bridge.h"
 #include "qb7720/emulator/Emulator.h"
+#include "qb7720/platform/PlatformError.h"
 
 namespace qb::test {
 
@@ -47,6 +48,13 @@ class TestBridge {
     virtual void setRssi(std::int16_t rssi) = 0;
     virtual void setInRange(bool inRange) = 0;
     virtual void dropLink() = 0;
+    // A notification of any value from the characteristic with this value handle; false when it
+    // did not go out (notifications off, no link).
+    virtual bool notify(std::uint16_t valueHandle, const emulator::Bytes& value) = 0;
+    // The name it advertises from now on.
+    virtual void setName(const std::string& name) = 0;
+    // A link made by another program on the host, not by the code under test; true when it came up.
+    virtual bool connectFromOutside() = 0;
 };
 
 class TestRadio {
@@ -63,7 +71,13 @@ class TestRadio {
     virtual void failWrites(const TestBridge& bridge, int count) = 0;
     // The next `count` attempts to reach this bridge fail as a link that could not be made.
     virtual void failConnects(const TestBridge& bridge, int count) = 0;
+    // The next `count` calls of one kind to this bridge fail with the platform error `code` (over the
+    // bus: with the BlueZ error the backend turns into `code`).
+    enum class Call { Write, Read, Notify };
+    virtual void failWith(const TestBridge& bridge, Call call, platform::HResult code, int count = 1) = 0;
     virtual void clearFaults() = 0;
+    // Whether the radio is scanning (over the bus: the adapter's Discovering, as the daemon has it).
+    virtual bool discovering() = 0;
     // Off: the host has no radio to use (in process none at all; over the bus the adapter is
     // switched off through its Powered property).
     virtual void setRadioOn(bool on) = 0;
