@@ -26,8 +26,16 @@ if ((${#failed_first[@]})); then
   echo "== running the ${#failed_first[@]} failed test(s) once more"
   set +e
   ctest --test-dir "$build" --output-on-failure --rerun-failed "$@"
+  second=$?
   set -e
-  if [[ -s $failed_log ]]; then mapfile -t still_failing < <(sed -E 's/^[0-9]+://' "$failed_log"); fi
+  # When the second run passes, ctest leaves the list of the first one in place.
+  if ((second != 0)); then
+    if [[ -s $failed_log ]]; then
+      mapfile -t still_failing < <(sed -E 's/^[0-9]+://' "$failed_log")
+    else
+      still_failing=("${failed_first[@]}")
+    fi
+  fi
 fi
 retried=()
 for name in "${failed_first[@]}"; do
