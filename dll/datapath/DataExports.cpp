@@ -1,12 +1,10 @@
 // QB7720WriteBuffer, QB7720ReadBuffer and QB7720GetMtu.
 #include <cstring>
-#include <new>
 
 #include "QB7720DLL.h"
 #include "datapath/DebugLine.h"
 #include "exports/Characteristics.h"
-#include "exports/LibraryLock.h"
-#include "exports/SessionTable.h"
+#include "exports/SessionCall.h"
 #include "exports/StepRoutine.h"
 
 using namespace qb::dll;
@@ -38,38 +36,32 @@ std::uint8_t writeStep(platform::GattCharacteristic& characteristic, const platf
     return step.status;
 }
 
+void reportOuterError(const platform::PlatformError& e) {
+    debugLine(kOuterFormat, e);
+}
+
 }  // namespace
 
 extern "C" QB7720_API BridgeResult QB7720_CALL QB7720WriteBuffer(QB7720DeviceHandle handle,
                                                                  uint16_t shortUuid, int32_t withResponse,
                                                                  const uint8_t* data, uint32_t length) {
-    LibraryLockGuard lock(libraryLock());
-    try {
-        DeviceSession* session = sessionTable().find(handle);
-        if (session == nullptr) return BridgeResultUnknownHandle;
-        const auto characteristic = findCharacteristic(*session, shortUuid);
+    SessionCallRules rules;
+    rules.reportPlatformError = &reportOuterError;
+    return callOnSession(handle, rules, [&](DeviceSession& session) -> BridgeResult {
+        const auto characteristic = findCharacteristic(session, shortUuid);
         if (!characteristic) return BridgeResultNoCharacteristic;
         if (data == nullptr && length != 0) {
             throw platform::PlatformError(platform::hresult::kInvalidArg, "no data for a non-empty write");
         }
         const platform::Bytes value(data, data + length);
         return runStep([&](StepState& s) { writeStep(*characteristic, value, withResponse != 0, s); });
-    } catch (const platform::PlatformError& e) {
-        const BridgeResult result = resultFromPlatformError(e);
-        if (result == BridgeResultPlatformError) debugLine(kOuterFormat, e);
-        return result;
-    } catch (const std::bad_alloc&) {
-        return BridgeResultPlatformError;
-    }
+    });
 }
 
 extern "C" QB7720_API BridgeResult QB7720_CALL QB7720ReadBuffer(QB7720DeviceHandle handle, uint16_t shortUuid,
                                                                 uint8_t* buffer, uint32_t* length) {
-    LibraryLockGuard lock(libraryLock());
-    try {
-        DeviceSession* session = sessionTable().find(handle);
-        if (session == nullptr) return BridgeResultUnknownHandle;
-        const auto characteristic = findCharacteristic(*session, shortUuid);
+    return callOnSession(handle, {}, [&](DeviceSession& session) -> BridgeResult {
+        const auto characteristic = findCharacteristic(session, shortUuid);
         if (!characteristic) return BridgeResultNoCharacteristic;
         if (length == nullptr || (buffer == nullptr && *length != 0)) {
             return resultFromPlatformError(platform::hresult::kInvalidArg);
@@ -92,22 +84,15 @@ extern "C" QB7720_API BridgeResult QB7720_CALL QB7720ReadBuffer(QB7720DeviceHand
             }
             s.done = 1;
         });
-    } catch (const platform::PlatformError& e) {
-        return resultFromPlatformError(e);
-    }
+    });
 }
 
 extern "C" QB7720_API BridgeResult QB7720_CALL QB7720GetMtu(QB7720DeviceHandle handle, uint16_t* mtu) {
-    LibraryLockGuard lock(libraryLock());
-    try {
-        DeviceSession* session = sessionTable().find(handle);
-        if (session == nullptr) return BridgeResultUnknownHandle;
-        if (!session->gattSession) return BridgeResultNoCharacteristic;
-        const std::uint16_t value = session->gattSession->maxPduSize();
+    return callOnSession(handle, {}, [&](DeviceSession& session) -> BridgeResult {
+        if (!session.gattSession) return BridgeResultNoCharacteristic;
+        const std::uint16_t value = session.gattSession->maxPduSize();
         if (mtu == nullptr) return resultFromPlatformError(platform::hresult::kInvalidArg);
         *mtu = value;
         return BridgeResultOk;
-    } catch (const platform::PlatformError& e) {
-        return resultFromPlatformError(e);
-    }
+    });
 }

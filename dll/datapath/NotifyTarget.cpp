@@ -2,13 +2,10 @@
 
 #include <algorithm>
 
+#include "exports/CallbackThread.h"
 #include "exports/LibraryLock.h"
 
 namespace qb::dll {
-namespace {
-// How many callbacks the calling thread is inside of.
-thread_local int deliveringDepth = 0;
-}  // namespace
 
 void NotifyTarget::deliver(const std::uint8_t* data, std::size_t length) {
     const auto self = std::this_thread::get_id();
@@ -21,9 +18,9 @@ void NotifyTarget::deliver(const std::uint8_t* data, std::size_t length) {
     struct Delivering {
         NotifyTarget& target;
         std::thread::id self;
-        Delivering(NotifyTarget& t, std::thread::id id) : target(t), self(id) { ++deliveringDepth; }
+        CallbackScope scope;
+        Delivering(NotifyTarget& t, std::thread::id id) : target(t), self(id) {}
         ~Delivering() {
-            --deliveringDepth;
             {
                 std::lock_guard<std::mutex> lock(target.mutex_);
                 target.delivering_.erase(
@@ -54,7 +51,7 @@ void NotifyTarget::waitIdle() {
 
 void RetiredTargets::waitIdle() {
     // Inside a callback, waiting for another one could wait for a thread that waits for us.
-    if (LibraryLockGuard::heldByThisThread() || deliveringDepth > 0) return;
+    if (LibraryLockGuard::heldByThisThread() || CallbackScope::active()) return;
     for (const auto& target : targets_) target->waitIdle();
     targets_.clear();
 }

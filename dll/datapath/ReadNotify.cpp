@@ -4,8 +4,7 @@
 #include "QB7720DLL.h"
 #include "datapath/NotifyTarget.h"
 #include "exports/Characteristics.h"
-#include "exports/LibraryLock.h"
-#include "exports/SessionTable.h"
+#include "exports/SessionCall.h"
 #include "exports/StepRoutine.h"
 
 using namespace qb::dll;
@@ -100,18 +99,13 @@ extern "C" QB7720_API BridgeResult QB7720_CALL QB7720RegisterReadNotify(QB7720De
                                                                         ReadNotifyCallback callback,
                                                                         void* context) {
     RetiredTargets retired;
-    BridgeResult result = BridgeResultUnknownHandle;
-    {
-        LibraryLockGuard lock(libraryLock());
-        DeviceSession* session = sessionTable().find(handle);
-        if (session == nullptr) return BridgeResultUnknownHandle;
-        try {
-            result = callback != nullptr ? subscribe(*session, shortUuid, callback, context)
-                                         : unsubscribe(*session, shortUuid, retired);
-        } catch (const platform::PlatformError&) {
-            result = BridgeResultUnknownHandle;
-        }
-    }
+    // Every failure inside reads as an unknown handle.
+    SessionCallRules rules;
+    rules.everyFailure = BridgeResultUnknownHandle;
+    const BridgeResult result = callOnSession(handle, rules, [&](DeviceSession& session) {
+        return callback != nullptr ? subscribe(session, shortUuid, callback, context)
+                                   : unsubscribe(session, shortUuid, retired);
+    });
     // Once unregistered, the callback is not running anywhere else when this returns.
     retired.waitIdle();
     return result;

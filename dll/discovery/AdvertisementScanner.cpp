@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "BridgeAdvertisement.h"
+#include "exports/CallbackThread.h"
 #include "qb7720/platform/Platform.h"
 
 namespace qb::dll::discovery {
@@ -83,6 +84,7 @@ void deliverAdvertisement(const platform::BluetoothLEAdvertisementReceivedEventA
     try {
         forEachBridgeReport(args, [](const BridgeAddress& address, std::int32_t rssi, std::uint8_t tag) {
             if (RssiCallback callback = rssiCallbackSlot.load(std::memory_order_acquire)) {
+                CallbackScope scope;
                 callback(address.data(), rssi, tag);
             }
         });
@@ -94,6 +96,10 @@ void deliverAdvertisement(const platform::BluetoothLEAdvertisementReceivedEventA
 }  // namespace qb::dll::discovery
 
 extern "C" QB7720_API std::uint8_t QB7720_CALL QB7720RegisterRSSINotify(RssiCallback callback) {
-    qb::dll::discovery::registerRssiNotify(callback);
+    try {
+        qb::dll::discovery::registerRssiNotify(callback);
+    } catch (...) {
+        // Errors are ignored here, whatever their kind.
+    }
     return 0;
 }

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "exports/LibraryLock.h"
-
 namespace qb::dll::discovery {
 
 BridgeAddress recordAddress(const AdvertRecord& record) {
@@ -17,8 +15,13 @@ EnumerationLists& enumerationLists() {
     return *lists;
 }
 
+std::mutex& enumerationListsLock() {
+    static auto* lock = new std::mutex;
+    return *lock;
+}
+
 void clearEnumerationLists() {
-    LibraryLockGuard lock(libraryLock());
+    std::lock_guard<std::mutex> lock(enumerationListsLock());
     EnumerationLists& lists = enumerationLists();
     lists.namedDevices.clear();
     lists.unnamedDevices.clear();
@@ -29,7 +32,7 @@ void onDeviceAdded(const std::shared_ptr<platform::DeviceInformation>& info) {
     if (!info) return;
     try {
         const bool named = !info->name().empty();
-        LibraryLockGuard lock(libraryLock());
+        std::lock_guard<std::mutex> lock(enumerationListsLock());
         EnumerationLists& lists = enumerationLists();
         (named ? lists.namedDevices : lists.unnamedDevices).push_back(info);
     } catch (...) {
@@ -38,7 +41,7 @@ void onDeviceAdded(const std::shared_ptr<platform::DeviceInformation>& info) {
 
 void onDeviceUpdated(const platform::DeviceInformationUpdate& update) {
     try {
-        LibraryLockGuard lock(libraryLock());
+        std::lock_guard<std::mutex> lock(enumerationListsLock());
         EnumerationLists& lists = enumerationLists();
         auto& unnamed = lists.unnamedDevices;
         for (auto it = unnamed.begin(); it != unnamed.end(); ++it) {
@@ -56,7 +59,7 @@ void onDeviceUpdated(const platform::DeviceInformationUpdate& update) {
 
 void onDeviceRemoved(const platform::DeviceInformationUpdate& update) {
     try {
-        LibraryLockGuard lock(libraryLock());
+        std::lock_guard<std::mutex> lock(enumerationListsLock());
         auto& named = enumerationLists().namedDevices;
         for (auto it = named.begin(); it != named.end(); ++it) {
             if ((*it)->id() == update.id) {
@@ -77,7 +80,7 @@ void QB7720_CALL collectAdvertisement(const std::uint8_t* address, std::int32_t 
     record.rssi = rssi;
     record.tagByte = static_cast<std::uint8_t>(tagByte);
     try {
-        LibraryLockGuard lock(libraryLock());
+        std::lock_guard<std::mutex> lock(enumerationListsLock());
         EnumerationLists& lists = enumerationLists();
         if (lists.namedDevices.empty()) return;
         const bool known =

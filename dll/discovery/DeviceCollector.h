@@ -1,9 +1,12 @@
 // What one enumeration gathers: the devices the device watcher reports and the bridges the
-// advertisement scanner hears. Everything here is guarded by the library lock.
+// advertisement scanner hears. Everything here is guarded by its own lock, never by the library lock:
+// an enumeration holds its turn for the whole scan, and a connection-status callback that enumerates
+// holds the library lock while it waits for that turn.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "BridgeAdvertisement.h"
@@ -27,10 +30,11 @@ struct EnumerationLists {
     std::vector<AdvertRecord> advertRecords;
 };
 
-// Hold libraryLock() while touching it.
+// Hold enumerationListsLock() while touching it. The lock is a leaf: nothing else is taken, and no
+// callback is called, while it is held.
 EnumerationLists& enumerationLists();
+std::mutex& enumerationListsLock();
 
-// Under the library lock.
 void clearEnumerationLists();
 
 // Device watcher handlers; they swallow platform errors, which may not reach the event thread.

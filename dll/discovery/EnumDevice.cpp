@@ -11,7 +11,6 @@
 #include "AdvertisementScanner.h"
 #include "DeviceCollector.h"
 #include "EntryText.h"
-#include "exports/LibraryLock.h"
 #include "qb7720/platform/Platform.h"
 
 namespace qb::dll::discovery {
@@ -42,7 +41,9 @@ EnumerationWatcher& enumerationWatcher() {
     return *instance;
 }
 
-// Enumerations share the watchers and lists, so a second one waits for the first to finish.
+// Enumerations share the watchers and lists, so a second one waits for the first to finish. Whoever
+// holds it never takes the library lock, so a caller that holds the library lock (a connection-status
+// callback) may wait here.
 std::mutex& enumerationMutex() {
     static auto* mutex = new std::mutex;
     return *mutex;
@@ -96,7 +97,7 @@ bool passesFilter(const std::string& name, const char* nameFilter) {
 }
 
 std::uint32_t buildEntries(const char* nameFilter, DeviceEntry* entries, std::uint32_t capacity) {
-    LibraryLockGuard lock(libraryLock());
+    std::lock_guard<std::mutex> lock(enumerationListsLock());
     const EnumerationLists& lists = enumerationLists();
     std::vector<std::string> addresses;
     addresses.reserve(lists.advertRecords.size());

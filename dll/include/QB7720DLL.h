@@ -115,7 +115,14 @@ QB7720_API uint8_t QB7720_CALL QB7720RegisterRSSINotify(RssiCallback callback);
 
 QB7720_API QB7720DeviceHandle QB7720_CALL QB7720OpenDevice(const char* deviceId,
                                                            ConnectStatusCallback callback);
-/* Takes at least one second, also for an unknown handle. */
+/* Takes at least one second, also for an unknown handle.
+ *
+ * Waiting for callbacks (this and unregistering with QB7720RegisterReadNotify): when it returns, no
+ * ReadNotifyCallback of the closed subscriptions is running on any other thread, so their contexts
+ * may be freed. Called from inside any library callback (data, modem, connection status, signal
+ * strength), it does not wait: a callback of those subscriptions may then still be running on another
+ * thread. Do not hold a lock of your own across this call that one of those callbacks takes: the call
+ * waits for the callback, the callback for your lock, and neither returns. */
 QB7720_API void QB7720_CALL QB7720CloseDevice(QB7720DeviceHandle handle);
 
 /* --- data transfer ----------------------------------------------------------------------------- */
@@ -127,7 +134,8 @@ QB7720_API BridgeResult QB7720_CALL QB7720WriteBuffer(QB7720DeviceHandle handle,
 /* *length: capacity in, bytes stored out (left at the capacity when the value was cut). */
 QB7720_API BridgeResult QB7720_CALL QB7720ReadBuffer(QB7720DeviceHandle handle, uint16_t shortUuid,
                                                      uint8_t* buffer, uint32_t* length);
-/* A null callback unregisters. A characteristic keeps its first registration. */
+/* A null callback unregisters, and then waits for a running callback as QB7720CloseDevice does.
+ * A characteristic keeps its first registration. */
 QB7720_API BridgeResult QB7720_CALL QB7720RegisterReadNotify(QB7720DeviceHandle handle, uint16_t shortUuid,
                                                              ReadNotifyCallback callback, void* context);
 QB7720_API BridgeResult QB7720_CALL QB7720GetMtu(QB7720DeviceHandle handle, uint16_t* mtu);
@@ -151,7 +159,10 @@ QB7720_API QB7720DeviceHandle QB7720_CALL QB7720UartOpenDevice(const char* devic
                                                                ConnectStatusCallback statusCallback,
                                                                ModemStatusCallback modemCallback,
                                                                ReadNotifyCallback dataCallback);
-/* Bytes accepted; -1 for a length above 4096 or below 0; -2 when the MTU cannot be had. */
+/* Bytes accepted, every one of them sent: resend the rest later. No piece is written while the
+ * bridge's latest status report asks this device to pause; after 200 ms of waiting in one call it
+ * returns what was sent so far. -1 for a length above 4096 or below 0; -2 when the MTU cannot be had
+ * or the link is down (nothing is written then). */
 QB7720_API int32_t QB7720_CALL QB7720UartWriteBuffer(QB7720DeviceHandle handle, const uint8_t* data,
                                                      int32_t length);
 /* A rate not among 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 230400 and 1000000

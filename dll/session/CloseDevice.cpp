@@ -4,6 +4,7 @@
 
 #include "QB7720DLL.h"
 #include "datapath/NotifyTarget.h"
+#include "datapath/SerialState.h"
 #include "exports/LibraryLock.h"
 #include "exports/SessionTable.h"
 #include "exports/StepRoutine.h"
@@ -62,20 +63,30 @@ using namespace qb::dll;
 extern "C" QB7720_API void QB7720_CALL QB7720CloseDevice(QB7720DeviceHandle handle) {
     RetiredTargets retired;
     std::unique_ptr<DeviceSession> closed;
-    {
+    try {
         LibraryLockGuard lock(libraryLock());
         if (DeviceSession* session = sessionTable().find(handle)) {
             try {
                 closeSession(*session, retired);
                 closed = sessionTable().remove(session);
-            } catch (const qb::platform::PlatformError&) {
+            } catch (...) {
                 // Stays listed, partly closed.
             }
         }
+        if (closed) forgetPause(handle);
+    } catch (...) {
+        // The lock could not be taken: nothing was closed.
     }
     // After this no callback of the closed subscriptions is running on another thread, so the
-    // caller may free what their contexts point to.
-    retired.waitIdle();
+    // caller may free what their contexts point to (not when closing from a library callback:
+    // see the header).
+    try {
+        retired.waitIdle();
+    } catch (...) {
+    }
     closed.reset();
-    qb::platform::currentShared()->sleep(std::chrono::milliseconds(1000));
+    try {
+        qb::platform::currentShared()->sleep(std::chrono::milliseconds(1000));
+    } catch (...) {
+    }
 }

@@ -1,5 +1,7 @@
 #include "session/ConnectionStatus.h"
 
+#include "datapath/SerialState.h"
+#include "exports/CallbackThread.h"
 #include "exports/LibraryLock.h"
 #include "exports/SessionTable.h"
 
@@ -12,10 +14,19 @@ void dispatchConnectionStatus(platform::BluetoothLEDevice& sender) {
     } catch (const platform::PlatformError&) {
         return;
     }
-    LibraryLockGuard lock(libraryLock());
-    DeviceSession* session = sessionTable().findByDevice(&sender);
-    if (session != nullptr && session->statusCallback != nullptr)
-        session->statusCallback(handleOf(session), status);
+    try {
+        LibraryLockGuard lock(libraryLock());
+        DeviceSession* session = sessionTable().findByDevice(&sender);
+        if (session == nullptr) return;
+        // A pause asked for before the link dropped no longer holds.
+        if (status == 0) clearPause(handleOf(session));
+        if (session->statusCallback != nullptr) {
+            CallbackScope scope;
+            session->statusCallback(handleOf(session), status);
+        }
+    } catch (...) {
+        // Nothing may escape onto the platform's event thread.
+    }
 }
 
 }  // namespace qb::dll

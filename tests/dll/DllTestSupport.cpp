@@ -41,7 +41,6 @@ struct DllTest::Bus {};
 #endif
 
 void DllTest::SetUp() {
-    transmitPaused().store(false);
     modemStatusCallback().store(nullptr);
     emulator::EmulatorOptions options;
     options.timeMode = emulator::TimeMode::Fast;

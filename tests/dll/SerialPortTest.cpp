@@ -8,6 +8,7 @@
 
 #include "DllTestSupport.h"
 #include "datapath/SerialState.h"
+#include "qb7720/protocol/Types.h"
 
 namespace qb::dll::test {
 namespace {
@@ -33,6 +34,11 @@ void QB7720_CALL recordModem(QB7720DeviceHandle handle, int32_t dcd, int32_t ri,
 std::vector<ModemCall> takeModemCalls() {
     std::lock_guard<std::mutex> lock(modemMutex);
     return std::exchange(modemCalls, {});
+}
+
+bool isPaused(QB7720DeviceHandle handle) {
+    const PauseFlag flag = pauseFlagOf(handle);
+    return flag && flag->load();
 }
 
 Received* dataSink = nullptr;
@@ -249,13 +255,12 @@ TEST_F(SerialPortTest, FailedPieceReturnsTheBytesBeforeIt) {
     EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 100), 40);
 }
 
+// Paused for 150 ms after piece 1, then again after piece 2 for longer than the 50 ms left: piece 3
+// is never written, and the call returns exactly the bytes that went out.
 TEST_F(SerialPortTest, PauseBudgetIsSharedByEveryPieceOfOneCall) {
     QB_IN_PROCESS_ONLY("the sleep hook");
     const auto handle = openUartWithMtu(23);
     std::vector<uint8_t> buffer(200, 1);
-    // Drive the bridge's reports from the writer's own sleeps, so the sequence is exact: paused for
-    // 150 ms after piece 1, paused again after piece 2 for longer than the 50 ms left, and still paused
-    // after piece 3.
     std::size_t pieces = 0;
     int pausedSleeps = 0;
     const auto writer = std::this_thread::get_id();
@@ -265,7 +270,7 @@ TEST_F(SerialPortTest, PauseBudgetIsSharedByEveryPieceOfOneCall) {
         if (written != pieces) {
             pieces = written;
             pausedSleeps = 0;
-            if (pieces <= 3) {
+            if (pieces <= 2) {
                 targetModel->sendStatusReport(0x04);
                 emu->waitIdle();
             }
@@ -277,12 +282,68 @@ TEST_F(SerialPortTest, PauseBudgetIsSharedByEveryPieceOfOneCall) {
         }
     });
     EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 200), 40);
-    EXPECT_EQ(targetWrites(0xFFF2).size(), 3u);
+    EXPECT_EQ(targetWrites(0xFFF2).size(), 2u) << "a piece went to a paused bridge";
     emu->setSleepHook(nullptr);
-    EXPECT_TRUE(transmitPaused().load());
+    EXPECT_TRUE(isPaused(handle));
+    // Still paused: the next call waits its own budget and writes nothing.
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data() + 40, 160), 0);
+    EXPECT_EQ(targetWrites(0xFFF2).size(), 2u);
     targetModel->sendStatusReport(0x01);
     settle();
-    EXPECT_FALSE(transmitPaused().load());
+    EXPECT_FALSE(isPaused(handle));
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data() + 40, 160), 160);
+}
+
+// Whatever the pauses, the count returned is exactly what reached the bridge, so a caller that
+// resends from there neither repeats nor skips a byte.
+TEST_F(SerialPortTest, CountIsWhatWasWrittenUnderAnyPausePattern) {
+    QB_IN_PROCESS_ONLY("the sleep hook");
+    struct Case {
+        const char* what;
+        std::size_t pauseAfterPiece;  // 0: never
+        int pauseMs;                  // how long each pause lasts; 0: for good
+    };
+    const Case cases[] = {
+        {"paused before the first piece for good", 0, 0}, {"paused after each piece for 10 ms", 1, 10},
+        {"paused after each piece for 60 ms", 1, 60},     {"paused after piece 3 for good", 3, 0},
+        {"paused after each piece for 199 ms", 1, 199},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto handle = openUartWithMtu(23);
+        std::vector<uint8_t> buffer(300);
+        for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i * 7);
+        if (c.pauseAfterPiece == 0) {
+            targetModel->sendStatusReport(0x04);
+            settle();
+        }
+        std::size_t pieces = 0;
+        int pausedSleeps = 0;
+        const auto writer = std::this_thread::get_id();
+        emu->setSleepHook([&](milliseconds) {
+            if (std::this_thread::get_id() != writer) return;
+            const std::size_t written = piecesNow();
+            if (written != pieces) {
+                pieces = written;
+                pausedSleeps = 0;
+                if (c.pauseAfterPiece != 0 && pieces % c.pauseAfterPiece == 0) {
+                    targetModel->sendStatusReport(0x04);
+                    emu->waitIdle();
+                }
+            } else if (c.pauseMs != 0 && ++pausedSleeps == c.pauseMs) {
+                targetModel->sendStatusReport(0x01);
+                emu->waitIdle();
+            }
+        });
+        const int32_t sent = QB7720UartWriteBuffer(handle, buffer.data(), 300);
+        emu->setSleepHook(nullptr);
+        Bytes joined;
+        for (const auto& w : targetWrites(0xFFF2))
+            joined.insert(joined.end(), w.value.begin(), w.value.end());
+        ASSERT_GE(sent, 0);
+        EXPECT_EQ(joined, Bytes(buffer.begin(), buffer.begin() + sent));
+        QB7720CloseDevice(handle);
+    }
 }
 
 TEST_F(SerialPortTest, PauseThatEndsWithinTheBudgetLosesNothing) {
@@ -307,6 +368,115 @@ TEST_F(SerialPortTest, PauseThatEndsWithinTheBudgetLosesNothing) {
     });
     // 10 pieces paused for 10 ms each: 100 of the 200 sleeps of the budget.
     EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 200), 200);
+}
+
+// A caller that resends what was not accepted, into a line slower than the air: the bridge has to
+// pause the host, and every byte reaches the far side once, in order, and comes back the same way.
+TEST_F(SerialPortTest, ResendLoopThroughASlowLineLosesAndRepeatsNothing) {
+    emulator::BridgeConfig config;
+    config.peer = emulator::PeerKind::Loopback;
+    target = addBridge(config);
+    targetModel = modelOf(*target);
+    const auto handle = openUart(target);
+    ASSERT_NE(handle, nullptr);
+    ASSERT_EQ(QB7720UartSetSerialBaud(handle, 19200, 8, 1, 0), 1);
+    std::vector<uint8_t> sent(6 * 1024);
+    for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i * 31 + i / 256);
+
+    std::size_t offset = 0;
+    int calls = 0;
+    while (offset < sent.size()) {
+        const auto n = static_cast<int32_t>(std::min<std::size_t>(4096, sent.size() - offset));
+        const int32_t accepted = QB7720UartWriteBuffer(handle, sent.data() + offset, n);
+        ASSERT_GE(accepted, 0);
+        offset += static_cast<std::size_t>(accepted);
+        ASSERT_LT(++calls, 500) << "the resend loop does not get on";
+    }
+    const Bytes expected(sent.begin(), sent.end());
+    if (emu) {
+        for (int i = 0; i < 2000 && data.joined().size() < expected.size(); ++i) {
+            emu->clock().advance(milliseconds(10));
+            settle();
+        }
+        EXPECT_FALSE(targetModel->statusReports().empty()) << "the line never filled: nothing was tested";
+        EXPECT_EQ(targetModel->droppedBytes(), 0u);
+    } else {
+        EXPECT_TRUE(eventually([&] { return data.joined().size() >= expected.size(); }));
+        settle();
+    }
+    EXPECT_EQ(target->farSideReceived(), expected);
+    EXPECT_EQ(data.joined(), expected);
+}
+
+// One bridge's pause holds back that bridge only, and another bridge's resume does not release it.
+TEST_F(SerialPortTest, PauseBelongsToItsOwnBridge) {
+    QB_IN_PROCESS_ONLY("status reports sent on demand");
+    const auto paused = openUartWithMtu(247);
+    const auto pausedModel = targetModel;
+    const auto pausedBefore = targetWritesBefore;
+    const auto pausedBridge = target;
+    const auto free = openUartWithMtu(247);
+    ASSERT_NE(paused, nullptr);
+    ASSERT_NE(free, nullptr);
+    pausedModel->sendStatusReport(0x04);
+    settle();
+    std::vector<uint8_t> buffer(4096, 0x42);
+
+    const auto sleepsBefore = emu->clock().sleepCount();
+    EXPECT_EQ(QB7720UartWriteBuffer(free, buffer.data(), 4096), 4096);
+    // One pacing sleep per piece, none spent waiting.
+    EXPECT_EQ(emu->clock().sleepCount() - sleepsBefore, 17u);
+
+    targetModel->sendStatusReport(0x01);
+    settle();
+    EXPECT_TRUE(isPaused(paused));
+    EXPECT_EQ(QB7720UartWriteBuffer(paused, buffer.data(), 4096), 0);
+    EXPECT_TRUE(writesTo(*pausedBridge, 0xFFF2, pausedBefore).empty());
+    pausedModel->sendStatusReport(0x01);
+    settle();
+    EXPECT_EQ(QB7720UartWriteBuffer(paused, buffer.data(), 4096), 4096);
+}
+
+// After the link is lost the write says so, writes nothing, and cannot be mistaken for a bridge
+// that merely took nothing; a pause the bridge asked for before the drop no longer holds after it.
+TEST_F(SerialPortTest, LostLinkGivesMinusTwoAndClearsThePause) {
+    const auto handle = openUartWithMtu(247);
+    ASSERT_NE(handle, nullptr);
+    if (model) {
+        targetModel->sendStatusReport(0x04);
+        settle();
+        ASSERT_TRUE(isPaused(handle));
+    }
+    target->dropLink();
+    settle();
+    if (!emu) {
+        EXPECT_TRUE(eventually([&] { return !target->connected(); }));
+    }
+    const auto writesBefore = writesOf(*target).size();
+    std::vector<uint8_t> buffer(1000, 0x17);
+    EXPECT_FALSE(isPaused(handle));
+    EXPECT_TRUE(eventually([&] { return QB7720UartWriteBuffer(handle, buffer.data(), 1000) == -2; }));
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 0), -2);
+    EXPECT_EQ(writesOf(*target).size(), writesBefore);
+
+    reconnect(*target);
+    settle();
+    EXPECT_TRUE(eventually([&] { return QB7720UartWriteBuffer(handle, buffer.data(), 1000) == 1000; }));
+}
+
+TEST_F(SerialPortTest, CloseForgetsThePause) {
+    QB_IN_PROCESS_ONLY("status reports sent on demand");
+    const auto handle = openUartWithMtu(247);
+    targetModel->sendStatusReport(0x04);
+    settle();
+    const PauseFlag flag = pauseFlagOf(handle);
+    ASSERT_TRUE(flag && flag->load());
+    QB7720CloseDevice(handle);
+    EXPECT_EQ(pauseFlagOf(handle), nullptr);
+    // A writer still holding it is let go, to find the device gone.
+    EXPECT_FALSE(flag->load());
+    std::vector<uint8_t> buffer(10, 1);
+    EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 10), -2);
 }
 
 TEST_F(SerialPortTest, StatusReportsMovePauseAndFeedTheModemCallback) {
@@ -336,7 +506,7 @@ TEST_F(SerialPortTest, StatusReportsMovePauseAndFeedTheModemCallback) {
         // An acquired notification socket reads an empty value as nothing at all.
         if (!emu && c.value.empty()) continue;
         notifyFromBridge(0xFFF3, c.value);
-        EXPECT_EQ(transmitPaused().load(), c.pausedAfter);
+        EXPECT_EQ(isPaused(handle), c.pausedAfter);
         const auto calls = takeModemCalls();
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_TRUE(calls[0] == c.modem);
