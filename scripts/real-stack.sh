@@ -39,6 +39,7 @@ if ((bridges > 0)) && [ "$peripheral" != none ] && [ ! -x "$peripheral" ]; then
     echo "real-stack: no peripheral at $peripheral (build qb7720-emulator, or give --peripheral)" >&2
     exit 2
 fi
+[ "$peripheral" = none ] || peripheral=$(realpath "$peripheral")
 
 # What the rig needs on the host; the kernel itself is only unpacked, never installed.
 need=(qemu-system-x86 busybox-static cpio bluez bluez-test-tools dbus-daemon kmod)

@@ -127,7 +127,7 @@ if ((QBRIG_BRIDGES > 0)) && [ "$QBRIG_PERIPHERAL" != none ]; then
     pids+=($!)
     echo $! >"$rig/peripheral.pid"
     # bluetoothd lets go of a controller once the peripheral has it through the user channel.
-    gone() { ! dbus-send --system --print-reply --dest=org.bluez "/org/bluez/hci$1" \
+    gone() { kill -0 "$(cat "$rig/peripheral.pid")" || return 0; ! dbus-send --system --print-reply --dest=org.bluez "/org/bluez/hci$1" \
         org.freedesktop.DBus.Properties.Get string:org.bluez.Adapter1 string:Address >/dev/null 2>&1; }
     for i in $(seq 1 "$QBRIG_BRIDGES"); do
         wait_for 30 gone "$i" || fail "the peripheral did not take hci$i (see peripheral.log)"
