@@ -53,6 +53,8 @@ int main(int argc, char* argv[]) {
         for (int i = 0; i < megabytes; ++i) f.write(block);
     }
 
+    // The dialog records the connection; the record file belongs in this folder, not the user's home.
+    qputenv("HOME", QFile::encodeName(dir.path()));
     Widget w;
     w.show();
     if (!connectWindow(w, bridge)) {

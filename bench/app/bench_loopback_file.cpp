@@ -93,6 +93,8 @@ int main(int argc, char* argv[]) {
         if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size()) return 1;
     }
 
+    // The dialog records the connection; the record file belongs in this folder, not the user's home.
+    qputenv("HOME", QFile::encodeName(dir.path()));
     Widget w;
     w.show();
     if ((bus && !hear(address)) || !connectWindow(w, address)) {

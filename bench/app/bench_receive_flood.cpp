@@ -3,7 +3,9 @@
 // in the same run, the longest event-loop stall, and whether every byte arrived.
 //
 //   bench_receive_flood [seconds=60] [hex|text]
+#include <QFile>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <cstdio>
 
@@ -33,6 +35,9 @@ int main(int argc, char* argv[]) {
         bridge->findCharacteristic(qb::emulator::VirtualBridge::kReceiveUuid)->valueHandle);
     bridge->addListener(counter);
 
+    // The dialog creates its record file in the home: a throw-away one, not the user's.
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
     Widget w;
     w.show();
     Widget::s_ui->showHex->setChecked(hex);
