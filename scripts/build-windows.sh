@@ -46,5 +46,11 @@ else
   exit 1
 fi
 # The zip for Windows developers: the DLL, its import library, the .def file, the header, the C example.
+rm -f "$build"/QB7720DLL-*-win64.zip
 (cd "$build" && cpack -G ZIP >/dev/null)
-echo "zip: $(ls "$build"/QB7720DLL-*-win64.zip)"
+zip=$(ls "$build"/QB7720DLL-*-win64.zip)
+listing=$(cmake -E tar tf "$zip")
+for f in bin/QB7720DLL.dll lib/libQB7720DLL.dll.a lib/QB7720DLL.def include/QB7720DLL.h examples/bridge_echo.c; do
+  grep -q "/$f\$" <<<"$listing" || { echo "$zip lacks $f" >&2; exit 1; }
+done
+echo "zip: $zip"
