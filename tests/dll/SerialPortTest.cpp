@@ -437,6 +437,26 @@ TEST_F(SerialPortTest, PauseBelongsToItsOwnBridge) {
     EXPECT_EQ(QB7720UartWriteBuffer(paused, buffer.data(), 4096), 4096);
 }
 
+// The same with the bridges' own reports: a bridge whose slow line filled holds back its own writes
+// only.
+TEST_F(SerialPortTest, SlowBridgesPauseDoesNotHoldBackAnother) {
+    const auto slowBridge = addBridge();
+    const auto slow = openUart(slowBridge);
+    const auto fast = openUartWithMtu(247);
+    ASSERT_NE(slow, nullptr);
+    ASSERT_NE(fast, nullptr);
+    ASSERT_EQ(QB7720UartSetSerialBaud(slow, 1200, 8, 1, 0), 1);
+    std::vector<uint8_t> buffer(4096, 0x33);
+    // 4096 bytes cannot all go into a bridge that asks for a pause at 3072 and drains 120 bytes a
+    // second: it pauses part way, and stays paused for many seconds.
+    const int32_t slowSent = QB7720UartWriteBuffer(slow, buffer.data(), 4096);
+    ASSERT_GT(slowSent, 0);
+    ASSERT_LT(slowSent, 4096) << "the slow bridge never paused: nothing was tested";
+    EXPECT_EQ(QB7720UartWriteBuffer(fast, buffer.data(), 4096), 4096);
+    EXPECT_EQ(pieceSizes().size(), 17u);
+    EXPECT_EQ(QB7720UartWriteBuffer(slow, buffer.data(), 4096), 0) << "the other bridge released the pause";
+}
+
 // After the link is lost the write says so, writes nothing, and cannot be mistaken for a bridge
 // that merely took nothing; a pause the bridge asked for before the drop no longer holds after it.
 TEST_F(SerialPortTest, LostLinkGivesMinusTwoAndClearsThePause) {
