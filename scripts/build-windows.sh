@@ -27,11 +27,11 @@ jobs=${JOBS:-$(nproc)}
 lenient="-Wno-error=null-dereference -Wno-error=array-bounds"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG $lenient" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG $lenient" \
-  -DQB_WERROR=ON -DQB_BUILD_APP=OFF -DQB_BUILD_BLUEZ=OFF -DQB_BUILD_BENCH=OFF >/dev/null
+  -DQB_WERROR=ON -DQB_BUILD_APP=OFF -DQB_BUILD_BLUEZ=OFF -DQB_BUILD_BENCH=ON >/dev/null
 
 # The deliverable and what the Windows test run executes; targets this tree does not have are skipped.
 wanted=(QB7720DLL winrt_backend_tests dll_exports_smoke bridge_echo dll_core_tests dll_init_tests
-        qb_dll_discovery_unit_tests qb_dll_discovery_tests platform_tests qb_protocol_tests)
+        qb_dll_discovery_unit_tests qb_dll_discovery_tests platform_tests qb_protocol_tests bench_sleep_precision)
 targets=()
 available=$(cmake --build "$build" --target help)
 for t in "${wanted[@]}"; do

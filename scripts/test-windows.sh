@@ -89,6 +89,14 @@ else
   fail "dll_exports_smoke did not build"
 fi
 
+# The library's 1 ms sleep on the real backend, against Sleep(1) in the same run (figures only).
+if [ -f "$bin/bench_sleep_precision.exe" ]; then
+  run bench_sleep_precision 120 env -u QB7720_EMULATOR wine "$bin/bench_sleep_precision.exe" 1000
+  cat "$build/bench_sleep_precision.log"
+else
+  fail "bench_sleep_precision did not build"
+fi
+
 if [ "$status" -eq 0 ]; then
   echo "Windows build and Wine run: all passed"
 else

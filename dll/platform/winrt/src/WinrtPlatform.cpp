@@ -8,6 +8,7 @@
 #include "Enumeration.h"
 #include "Gatt.h"
 #include "Radio.h"
+#include "Sleep.h"
 #include "qb7720/platform/Backends.h"
 
 namespace qb::winrt {
@@ -47,15 +48,7 @@ class WinrtPlatform final : public platform::Platform {
 
     std::optional<int> localControllerVersion() override { return winrt::localControllerVersion(); }
 
-    void sleep(std::chrono::milliseconds duration) override {
-        // Sleep takes a 32-bit count; longer waits are split rather than wrapped.
-        auto left = duration.count();
-        while (left > 0) {
-            DWORD step = left > 0x7fffffff ? 0x7fffffff : static_cast<DWORD>(left);
-            Sleep(step);
-            left -= step;
-        }
-    }
+    void sleep(std::chrono::milliseconds duration) override { preciseSleep(duration); }
 
     bool initializeApartment() override {
         // S_FALSE (already multithreaded on this thread) counts as success.
