@@ -58,6 +58,8 @@ TEST_F(FlowControlTest, AFileThroughALoopbackSlowerThanTheAirComesBackByteForByt
     qb::emulator::BridgeConfig config;
     config.name = "QB-Loop";
     config.link = *qb::emulator::LinkModel::preset("le-1m");  // 115200 baud drains far slower
+    // Room above the pause level for a report that a loaded machine hands on late.
+    config.pauseLevel = 1024;
     auto loop = radio->addBridge(config);
     // The host must hear a pause while the link is still busy with what it queued before, which
     // takes the time that Fast mode would skip.
