@@ -6,39 +6,11 @@
 #include <thread>
 #include <utility>
 
-#if defined(QB_TEST_HAVE_BUS)
-#include <sdbus-c++/sdbus-c++.h>
-
-#include "ErrorMap.h"
-#endif
-
 #include "datapath/SerialState.h"
 #include "exports/LibraryLock.h"
 #include "exports/SessionTable.h"
 
 namespace qb::dll::test {
-
-#if defined(QB_TEST_HAVE_BUS)
-// The tests' own line to the private bus, for what TestRadio does not offer: notifications of any
-// value and a connect from outside the library.
-struct DllTest::Bus {
-    Bus() {
-        const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        if (address == nullptr) throw std::runtime_error("no private bus");
-        connection = sdbus::createSessionBusConnectionWithAddress(address);
-        control = sdbus::createProxy(*connection, "org.bluez", "/org/qb7720/emulator");
-    }
-    ~Bus() {
-        control.reset();
-        connection.reset();
-    }
-    std::mutex mutex;
-    std::unique_ptr<sdbus::IConnection> connection;
-    std::unique_ptr<sdbus::IProxy> control;
-};
-#else
-struct DllTest::Bus {};
-#endif
 
 void DllTest::SetUp() {
     modemStatusCallback().store(nullptr);
@@ -46,9 +18,6 @@ void DllTest::SetUp() {
     options.timeMode = emulator::TimeMode::Fast;
     radio = qb::test::TestRadio::create(options);
     emu = radio->emulator();
-#if defined(QB_TEST_HAVE_BUS)
-    if (!emu) bus_ = std::make_shared<Bus>();
-#endif
     bridge = addBridge();
     model = modelOf(*bridge);
 }
@@ -70,7 +39,6 @@ void DllTest::TearDown() {
     if (emu) emu->waitIdle();
     model.reset();
     bridge.reset();
-    bus_.reset();
     emu.reset();
     radio.reset();
 }
@@ -143,46 +111,27 @@ void DllTest::notifyFrom(TestBridge& from, std::uint16_t shortUuid, const Bytes&
 }
 
 bool DllTest::notifyOnly(TestBridge& from, std::uint16_t handle, const Bytes& value) {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus_) {
-        std::lock_guard<std::mutex> lock(bus_->mutex);
-        bool sent = false;
-        bus_->control->callMethod("Notify")
-            .onInterface("org.qb7720.EmulatorControl1")
-            .withArguments(emulator::World::addressText(from.address()), handle, value)
-            .storeResultsTo(sent);
-        return sent;
-    }
-#endif
-    return modelOf(from)->notify(handle, value);
+    return from.notify(handle, value);
 }
 
 void DllTest::failNext(Operation op, platform::HResult code, int count, const TestBridge* target) {
     if (emu) return emu->injectError(op, code, count);
-#if defined(QB_TEST_HAVE_BUS)
-    const char* call = nullptr;
+    using Call = qb::test::TestRadio::Call;
+    Call call = Call::Write;
     switch (op) {
         case Operation::CharacteristicWriteValue:
-            call = "write";
+            call = Call::Write;
             break;
         case Operation::CharacteristicReadValue:
-            call = "read";
+            call = Call::Read;
             break;
         case Operation::CharacteristicWriteCccd:
-            call = "notify";
+            call = Call::Notify;
             break;
         default:
             FAIL() << "the daemon cannot fail " << emulator::operationName(op);
     }
-    const auto error = bluez::bluezErrorFor(code);
-    std::lock_guard<std::mutex> lock(bus_->mutex);
-    bus_->control->callMethod("FailWith")
-        .onInterface("org.qb7720.EmulatorControl1")
-        .withArguments(emulator::World::addressText((target ? *target : *bridge).address()),
-                       std::string(call), static_cast<std::uint32_t>(count), error.name, error.message);
-#else
-    static_cast<void>(target);
-#endif
+    radio->failWith(target ? *target : *bridge, call, code, count);
 }
 
 std::size_t DllTest::debugLinesDuring(const std::function<void()>& action) {
@@ -198,17 +147,7 @@ std::size_t DllTest::debugLinesDuring(const std::function<void()>& action) {
 }
 
 void DllTest::reconnect(TestBridge& b) {
-#if defined(QB_TEST_HAVE_BUS)
-    if (bus_) {
-        std::string path = "/org/bluez/hci0/dev_" + b.addressText();
-        for (char& c : path) c = c == ':' ? '_' : c;
-        std::lock_guard<std::mutex> lock(bus_->mutex);
-        auto device = sdbus::createProxy(*bus_->connection, "org.bluez", path);
-        device->callMethod("Connect").onInterface("org.bluez.Device1");
-        return;
-    }
-#endif
-    ASSERT_EQ(modelOf(b)->connect(), emulator::AttStatus::Success);
+    ASSERT_TRUE(b.connectFromOutside());
 }
 
 QB7720DeviceHandle DllTest::open(const std::shared_ptr<TestBridge>& b, ConnectStatusCallback callback) {

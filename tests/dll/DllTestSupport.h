@@ -93,10 +93,6 @@ class DllTest : public ::testing::Test {
     // The loopback bridge of every test, and its model in process.
     std::shared_ptr<TestBridge> bridge;
     std::shared_ptr<emulator::VirtualBridge> model;
-
-  private:
-    struct Bus;
-    std::shared_ptr<Bus> bus_;
 };
 
 // Waits until the condition holds or a generous limit passes; false then. Callbacks that run long

@@ -208,8 +208,9 @@ bool BusRadio::discovering() {
 }
 
 bool BusRadio::connectFromOutside(std::uint64_t address) {
-    std::string path = "/org/bluez/hci0/dev_" + emulator::World::addressText(address);
-    for (char& c : path) c = c == ':' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string name = emulator::World::addressText(address);
+    for (char& c : name) c = c == ':' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string path = "/org/bluez/hci0/dev_" + name;
     std::lock_guard<std::mutex> lock(mutex_);
     auto device = sdbus::createProxy(*connection_, "org.bluez", path);
     try {
