@@ -16,7 +16,7 @@ here=$root/scripts/real-stack
 bridges=1
 logs=""
 peripheral=${QB7720_HCI_PERIPHERAL:-$root/${BUILD_DIR:-build}/bin/qb7720-emulator}
-limit=${QB7720_REAL_STACK_TIMEOUT:-1800}
+limit=${QB7720_REAL_STACK_TIMEOUT:-1800} # seconds the command may take
 config=""
 usage() {
     sed -n '7,8p' "$0" | sed 's/^#  *//' >&2
@@ -34,6 +34,7 @@ while (($#)); do
     esac
 done
 (($#)) || usage
+[[ $limit =~ ^[0-9]+$ ]] || { echo "real-stack: --timeout takes seconds" >&2; exit 2; }
 [[ $bridges =~ ^[0-9]+$ ]] && ((bridges <= 8)) || { echo "real-stack: --bridges takes 0 to 8" >&2; exit 2; }
 if ((bridges > 0)) && [ "$peripheral" != none ] && [ ! -x "$peripheral" ]; then
     echo "real-stack: no peripheral at $peripheral (build qb7720-emulator, or give --peripheral)" >&2
@@ -102,15 +103,16 @@ logs=$(cd "$logs" && pwd)
 
 # The job: where and what to run, and the environment it should see.
 {
-    printf 'QBRIG_CWD=%q\nQBRIG_BRIDGES=%q\nQBRIG_CONFIG=%q\nQBRIG_PERIPHERAL=%q\n' \
-        "$PWD" "$bridges" "$config" "$peripheral"
+    printf 'QBRIG_CWD=%q\nQBRIG_BRIDGES=%q\nQBRIG_CONFIG=%q\nQBRIG_PERIPHERAL=%q\nQBRIG_LIMIT=%q\n' \
+        "$PWD" "$bridges" "$config" "$peripheral" "$limit"
     printf 'QBRIG_COMMAND=('
     printf '%q ' "$@"
     printf ')\n'
     printf 'export HOME=/tmp LANG=C.UTF-8\n'
     while IFS='=' read -r name _; do
         case $name in
-        QB7720_REAL_STACK*) ;;
+        QB7720_REAL_STACK | QB7720_REAL_STACK_CACHE | QB7720_REAL_STACK_TIMEOUT | QB7720_REAL_STACK_BRIDGES | \
+            QB7720_REAL_STACK_LOGS | QB7720_REAL_STACK_PERIPHERAL_PID) ;; # the rig's own, or set in the guest
         QB7720_* | GTEST_* | CTEST_* | QT_* | QBRIG_BLUETOOTHD_ARGS) printf 'export %s=%q\n' "$name" "${!name}" ;;
         esac
     done < <(env)
@@ -143,7 +145,9 @@ qemu "$accel" ""
 
 echo "real-stack: $version under qemu ($accel), $bridges bridge(s), logs in $logs" >&2
 started=$(date +%s)
-timeout --kill-after=10 "$limit" "${qemu[@]}" </dev/null || true
+# The guest stops the command itself at the limit, so that its logs are complete; the boot and the
+# stop get two minutes more.
+timeout --kill-after=10 $((limit + 120)) "${qemu[@]}" </dev/null || true
 if [ ! -s "$logs/status" ]; then
     echo "real-stack: the guest ended without the command's status after $(($(date +%s) - started)) s; logs in $logs" >&2
     exit 125

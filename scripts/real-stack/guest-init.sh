@@ -139,7 +139,8 @@ say "stack up; running the command"
 export QB7720_REAL_STACK=1 QB7720_REAL_STACK_BRIDGES=$QBRIG_BRIDGES QB7720_REAL_STACK_LOGS=$out
 export QB7720_REAL_STACK_PERIPHERAL_PID=$(cat "$rig/peripheral.pid" 2>/dev/null)
 cd "$QBRIG_CWD" || fail "no such folder in the guest: $QBRIG_CWD"
-"${QBRIG_COMMAND[@]}" </dev/null 2>&1 | tee "$out/command.log" >/dev/console
+timeout --kill-after=10 "$QBRIG_LIMIT" "${QBRIG_COMMAND[@]}" </dev/null 2>&1 | tee "$out/command.log" >/dev/console
 status=${PIPESTATUS[0]}
+((status == 124)) && say "the command ran out of its $QBRIG_LIMIT s"
 say "command exited with status $status"
 finish "$status"
