@@ -723,6 +723,8 @@ void WindowDeviceTest::transferWaitsOutALongPause() {
     // Paused for longer than the library holds a write: the worker must neither skip that chunk
     // nor give up, and goes on once the bridge lets go.
     device->sendStatusReport(0x04);
+    // The report carries the far side's CTS; once the window shows it, the library holds writes.
+    QTRY_VERIFY(form()->BoxCTS->isChecked());
     const QByteArray content = randomBytes(3000, 11);
     w->getSendFilePath(writeFile("paused.bin", content));
     form()->Bt_sendfile->click();
