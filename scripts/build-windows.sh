@@ -8,17 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build mingw-w64 mingw-w64-tools wine64 wine libwine-dev wine64-tools googletest)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
-    "${missing[@]}"
-fi
+source scripts/lib/ensure-packages.sh
+ensure_packages "${packages[@]}"
 
 build=${BUILD_DIR:-build-windows}
 jobs=${JOBS:-$(nproc)}

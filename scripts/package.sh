@@ -9,17 +9,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 tools=(lintian desktop-file-utils dpkg-dev file)
-missing=()
-for p in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
-    "${missing[@]}"
-fi
+source scripts/lib/ensure-packages.sh
+ensure_packages "${tools[@]}"
 
 build=${BUILD_DIR:-build}
 jobs=${JOBS:-$(nproc)}
