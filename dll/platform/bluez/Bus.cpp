@@ -1,5 +1,6 @@
 #include "Bus.h"
 
+#include <cstdlib>
 #include <set>
 
 #include "ErrorMap.h"
@@ -32,9 +33,35 @@ const char* const kOwnerRule =
     "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged',"
     "arg0='org.bluez'";
 
+// Every bus alive, for the exit handler. Never destroyed: it is used from exit handlers and from
+// destructors of statics, in whatever order those run.
+struct LiveBuses {
+    std::mutex mutex;
+    std::set<Bus*> buses;
+};
+LiveBuses& liveBuses() {
+    static auto* live = new LiveBuses;
+    return *live;
+}
+
+void stopLiveBuses() {
+    auto& live = liveBuses();
+    std::lock_guard<std::mutex> lock(live.mutex);
+    for (Bus* bus : live.buses) bus->stopEventLoop();
+}
+
 }  // namespace
 
 std::shared_ptr<Bus> Bus::connect() {
+    // A process may exit with a bus still held by a static. Its loop thread would go on reading
+    // signals while the exit handlers destroy what sd-bus and sdbus-c++ keep for that (the
+    // messages a received variant is parsed into), so it is stopped first, by a handler that runs
+    // before any of those: the variant below makes sure they exist before the handler is registered.
+    static std::once_flag atExit;
+    std::call_once(atExit, [] {
+        const sdbus::Variant warmUp(true);
+        std::atexit(stopLiveBuses);
+    });
     // The last owner may be a handler on the dispatcher thread, which cannot join itself: the bus is
     // then taken down from a thread of its own.
     std::shared_ptr<Bus> bus(new Bus(), [](Bus* b) {
@@ -50,8 +77,18 @@ std::shared_ptr<Bus> Bus::connect() {
     } catch (const sdbus::Error& e) {
         throw toPlatformError("org.bluez.Error.NoSuchAdapter", "system bus unreachable: " + e.getMessage());
     }
+    {
+        auto& live = liveBuses();
+        std::lock_guard<std::mutex> lock(live.mutex);
+        live.buses.insert(bus.get());
+    }
     bus->start();
     return bus;
+}
+
+void Bus::stopEventLoop() {
+    if (connection_) connection_->leaveEventLoop();
+    if (eventLoop_.joinable() && eventLoop_.get_id() != std::this_thread::get_id()) eventLoop_.join();
 }
 
 void Bus::start() {
@@ -79,8 +116,12 @@ void Bus::start() {
 }
 
 Bus::~Bus() {
-    if (connection_) connection_->leaveEventLoop();
-    if (eventLoop_.joinable()) eventLoop_.join();
+    {
+        auto& live = liveBuses();
+        std::lock_guard<std::mutex> lock(live.mutex);
+        live.buses.erase(this);
+        stopEventLoop();
+    }
     {
         std::lock_guard<std::mutex> lock(dispatchMutex_);
         stopping_ = true;

@@ -49,6 +49,8 @@ class Bus : public std::enable_shared_from_this<Bus> {
     static std::shared_ptr<Bus> connect();
     ~Bus();
     Bus(const Bus&) = delete;
+    // Ends the connection's event loop and waits for its thread (at exit, or on the way down).
+    void stopEventLoop();
     Bus& operator=(const Bus&) = delete;
 
     // Snapshot reads of the mirrored tree.
