@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+
+#include "qb7720/platform/BluetoothAddress.h"
 
 namespace qb::emulator {
 namespace {
@@ -334,13 +335,7 @@ void World::settle() {
 }
 
 std::string World::addressText(std::uint64_t address) {
-    char text[18];
-    std::snprintf(
-        text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", static_cast<unsigned>((address >> 40) & 0xFF),
-        static_cast<unsigned>((address >> 32) & 0xFF), static_cast<unsigned>((address >> 24) & 0xFF),
-        static_cast<unsigned>((address >> 16) & 0xFF), static_cast<unsigned>((address >> 8) & 0xFF),
-        static_cast<unsigned>(address & 0xFF));
-    return text;
+    return platform::BluetoothAddress(address).toString();
 }
 
 }  // namespace qb::emulator

@@ -22,9 +22,9 @@ DeviceConfig deviceConfigOf(const BridgeConfig& config) {
     device.mtu = config.mtu;
     device.standardServices = true;
     // Bytes 0 and 1 carry the firmware revision; hosts look only at the letters and the tag.
-    device.manufacturerData = {{0xAB57, Bytes{0x01, 0x00, 'Q', 'B', '7', '7', '2', config.tag}}};
+    device.manufacturerData = {{protocol::kBridgeCompanyId, protocol::encodeBridgeManufacturerData(config.tag)}};
     ServiceSpec vendor;
-    vendor.uuid = Guid::fromShortUuid(0xFFF0);
+    vendor.uuid = Guid::fromShortUuid(protocol::kBridgeServiceUuid);
     vendor.characteristics = {
         {Guid::fromShortUuid(VirtualBridge::kReceiveUuid), kNotify, {}, {kUserDescription}},
         {Guid::fromShortUuid(VirtualBridge::kTransmitUuid),

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "qb7720/emulator/Device.h"
+#include "qb7720/protocol/BridgeFacts.h"
 #include "qb7720/protocol/Types.h"
 
 namespace qb::emulator {
@@ -116,10 +117,10 @@ struct FrameRecord {
 
 class VirtualBridge : public VirtualDevice {
   public:
-    static constexpr std::uint16_t kReceiveUuid = 0xFFF1;
-    static constexpr std::uint16_t kTransmitUuid = 0xFFF2;
-    static constexpr std::uint16_t kCommandUuid = 0xFFF3;
-    static constexpr std::uint16_t kTransmitValueHandle = 19;
+    static constexpr std::uint16_t kReceiveUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Receive);
+    static constexpr std::uint16_t kTransmitUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Transmit);
+    static constexpr std::uint16_t kCommandUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Command);
+    static constexpr std::uint16_t kTransmitValueHandle = protocol::kTransmitValueHandle;
 
     static std::shared_ptr<VirtualBridge> create(BridgeConfig config, std::shared_ptr<Clock> clock);
     ~VirtualBridge() override;
