@@ -17,6 +17,7 @@ fail() {
 finish() {
     echo "$1" >"$out/status.tmp" && mv "$out/status.tmp" "$out/status"
     stop_services
+    cp "$rig/btmon.snoop" "$out/btmon.snoop" 2>/dev/null
     dmesg >"$out/dmesg.log" 2>/dev/null
     lsmod >"$out/lsmod.log" 2>/dev/null
     sync
@@ -106,7 +107,9 @@ for attempt in 1 2; do
 done
 pids+=("$btvirt")
 
-btmon -w "$out/btmon.snoop" >/dev/null 2>&1 &
+# The capture goes to memory and is copied out at the end: written straight to the 9p share it
+# stopped after the first few kilobytes.
+btmon -w "$rig/btmon.snoop" >/dev/null 2>"$out/btmon.log" &
 pids+=($!)
 dbus-daemon --system --fork --print-pid >"$rig/dbus.pid" 2>>"$out/guest.log" || fail "the system bus did not start"
 /usr/libexec/bluetooth/bluetoothd -n -E ${QBRIG_BLUETOOTHD_ARGS:-} >"$out/bluetoothd.log" 2>&1 &
