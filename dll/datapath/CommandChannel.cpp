@@ -1,6 +1,7 @@
 #include "datapath/CommandChannel.h"
 
 #include "qb7720/platform/Platform.h"
+#include "qb7720/protocol/BridgeFacts.h"
 
 namespace qb::dll {
 
@@ -24,7 +25,7 @@ bool readReply(QB7720DeviceHandle handle, Reply& reply, std::uint32_t capacity) 
 }
 
 bool awaitReply(QB7720DeviceHandle handle, Reply& reply) {
-    platformSleep(std::chrono::milliseconds(100));
+    platformSleep(protocol::kReplyDelay);
     return readReply(handle, reply);
 }
 

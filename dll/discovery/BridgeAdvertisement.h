@@ -7,10 +7,11 @@
 #include <optional>
 
 #include "qb7720/platform/Advertisement.h"
+#include "qb7720/protocol/BridgeFacts.h"
 
 namespace qb::dll::discovery {
 
-inline constexpr std::uint16_t kBridgeCompanyId = 0xAB57;
+inline constexpr std::uint16_t kBridgeCompanyId = protocol::kBridgeCompanyId;
 
 // The 48-bit address, most significant byte first.
 using BridgeAddress = std::array<std::uint8_t, 6>;

@@ -1,7 +1,8 @@
 #include "EntryText.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "qb7720/platform/BluetoothAddress.h"
 
 namespace qb::dll::discovery {
 namespace {
@@ -31,10 +32,7 @@ void copyToField(char* field, std::size_t fieldSize, std::string_view text) {
 }
 
 std::string addressText(const BridgeAddress& address) {
-    char buffer[18];
-    std::snprintf(buffer, sizeof buffer, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1], address[2],
-                  address[3], address[4], address[5]);
-    return buffer;
+    return platform::BluetoothAddress::fromBytesMsbFirst(address).toString();
 }
 
 std::size_t firstAddressIn(std::string_view id, const std::vector<std::string>& addresses) {
