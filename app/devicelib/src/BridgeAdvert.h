@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "qb7720/platform/Advertisement.h"
+#include "qb7720/protocol/BridgeFacts.h"
 
 namespace qb::devicelib {
 
-inline constexpr std::uint16_t kBridgeCompanyId = 0xAB57;
+inline constexpr std::uint16_t kBridgeCompanyId = protocol::kBridgeCompanyId;
 
 // The first manufacturer section that marks a bridge: company 0xAB57, at least 8 bytes, "QB772" at
 // bytes 2..6. Null when the advertisement has none.

@@ -13,6 +13,7 @@
 #include "PauseGate.h"
 #include "QB7720lib.h"
 #include "SerialQueue.h"
+#include "qb7720/protocol/BridgeFacts.h"
 #include "qb7720/platform/Platform.h"
 
 namespace qb::devicelib {
@@ -37,7 +38,7 @@ struct Link {
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
     static constexpr std::uint16_t kMinimumMtu = 23;
-    static constexpr std::chrono::milliseconds kReplyDelay{100};
+    static constexpr std::chrono::milliseconds kReplyDelay = protocol::kReplyDelay;
 
     // Connects and finds the bridge's characteristics; null on any failure or when it takes longer
     // than timeout (the attempt then finishes in the background and lets the device go).
