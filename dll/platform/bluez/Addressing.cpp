@@ -1,6 +1,6 @@
 #include "Addressing.h"
 
-#include <cstdio>
+#include "qb7720/platform/BluetoothAddress.h"
 
 namespace qb::bluez {
 namespace {
@@ -15,27 +15,13 @@ int hexDigit(char c) {
 }  // namespace
 
 std::optional<std::uint64_t> parseAddress(const std::string& text) {
-    if (text.size() != 17) return std::nullopt;
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < 6; ++i) {
-        const std::size_t at = i * 3;
-        const int hi = hexDigit(text[at]);
-        const int lo = hexDigit(text[at + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        if (i < 5 && text[at + 2] != ':') return std::nullopt;
-        value = (value << 8) | static_cast<std::uint64_t>(hi * 16 + lo);
-    }
-    return value;
+    const auto address = platform::BluetoothAddress::parse(text);
+    if (!address) return std::nullopt;
+    return address->value();
 }
 
 std::string formatAddress(std::uint64_t address) {
-    char text[18];
-    std::snprintf(
-        text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", static_cast<unsigned>((address >> 40) & 0xFF),
-        static_cast<unsigned>((address >> 32) & 0xFF), static_cast<unsigned>((address >> 24) & 0xFF),
-        static_cast<unsigned>((address >> 16) & 0xFF), static_cast<unsigned>((address >> 8) & 0xFF),
-        static_cast<unsigned>(address & 0xFF));
-    return text;
+    return platform::BluetoothAddress(address).toString();
 }
 
 std::string makeDeviceId(const std::string& adapterName, std::uint64_t address) {
