@@ -8,12 +8,13 @@
 
 #include "QB7720DLL.h"
 #include "qb7720/protocol/Bytes.h"
+#include "qb7720/protocol/Types.h"
 
 namespace qb::dll {
 
-inline constexpr std::uint16_t kReceiveUuid = 0xFFF1;
-inline constexpr std::uint16_t kTransmitUuid = 0xFFF2;
-inline constexpr std::uint16_t kCommandUuid = 0xFFF3;
+inline constexpr std::uint16_t kReceiveUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Receive);
+inline constexpr std::uint16_t kTransmitUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Transmit);
+inline constexpr std::uint16_t kCommandUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Command);
 inline constexpr std::uint32_t kReplyCapacity = 512;
 
 // Callers look at the low byte only.

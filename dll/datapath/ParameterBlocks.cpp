@@ -3,6 +3,7 @@
 
 #include "QB7720DLL.h"
 #include "datapath/CommandChannel.h"
+#include "qb7720/protocol/BridgeFacts.h"
 #include "qb7720/protocol/Protocol.h"
 
 namespace qb::dll {
@@ -15,7 +16,7 @@ using protocol::BlockReplyAssembler;
 int32_t readBlock(QB7720DeviceHandle handle, BlockArea area, uint8_t* out) {
     if (out == nullptr) return 0;
     if (!writeCommand(handle, protocol::encodeReadBlock(area), true)) return 0;
-    platformSleep(std::chrono::milliseconds(100));
+    platformSleep(protocol::kReplyDelay);
     BlockReplyAssembler assembler;
     Reply piece;
     // Every piece is at least one byte, so this ends within one read per byte of the reply.
