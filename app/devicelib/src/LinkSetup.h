@@ -6,12 +6,13 @@
 #include <optional>
 
 #include "Connection.h"
+#include "qb7720/protocol/Types.h"
 
 namespace qb::devicelib {
 
-inline constexpr std::uint16_t kReceiveUuid = 0xFFF1;
-inline constexpr std::uint16_t kTransmitUuid = 0xFFF2;
-inline constexpr std::uint16_t kCommandUuid = 0xFFF3;
+inline constexpr std::uint16_t kReceiveUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Receive);
+inline constexpr std::uint16_t kTransmitUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Transmit);
+inline constexpr std::uint16_t kCommandUuid = static_cast<std::uint16_t>(protocol::BridgeCharacteristic::Command);
 
 // The device connected, its characteristics discovered (all three of the bridge's among them) and its
 // session obtained; nothing when any of it fails, with whatever was obtained released.
