@@ -158,6 +158,7 @@ class Widget : public QWidget {
     void stopTimedSending();
     void restoreFileControls();
     bool chunkSizeKnown(int chunk);
+    static int writeSize(int mtu);
     // Writes len bytes in chunks of the MTU payload; paced selects the timed-sending response rule.
     bool writeChunks(const QByteArray& message, int len, bool paced);
     void enqueueNotification(bool modem, const unsigned char* payload, unsigned long length);

@@ -47,7 +47,7 @@ QByteArray Widget::strToHex(const QString& input) {
 
 void Widget::getMTUValueSlot(int mtu) {
     mtuValue = mtu;
-    fileChunkSize = mtu - 3;
+    fileChunkSize = writeSize(mtu);
 }
 
 void Widget::clearSendSlot() {
@@ -86,6 +86,11 @@ void Widget::changeSendContentSlot(bool checked) {
     }
 }
 
+int Widget::writeSize(int mtu) {
+    // An attribute value holds 512 bytes at most; a bridge drops longer writes even at MTU 517.
+    return qMin(mtu - 3, 512);
+}
+
 bool Widget::chunkSizeKnown(int chunk) {
     if (chunk > 0) return true;
     dialogprompt::warn(this, QStringLiteral("未获取到MTU，无法发送数据"));
@@ -93,7 +98,7 @@ bool Widget::chunkSizeKnown(int chunk) {
 }
 
 bool Widget::writeChunks(const QByteArray& message, int len, bool paced) {
-    const int chunk = mtuValue - 3;
+    const int chunk = writeSize(mtuValue);
     const int threshold = sendFileThread::ackThreshold(uartBaud);
     for (int pos = 0; pos < len;) {
         const int n = qMin(chunk, len - pos);
@@ -151,7 +156,7 @@ void Widget::Btn_sendInputSlot() {
             dialogprompt::warn(this, QStringLiteral("请设置间隔时间！"));
             return;
         }
-        if (!chunkSizeKnown(mtuValue - 3)) return;
+        if (!chunkSizeKnown(writeSize(mtuValue))) return;
         if (refuseWhileFileSending()) return;
         timingSend = true;
         ui->BtSend->setText(QStringLiteral("停止发送"));
@@ -180,7 +185,7 @@ void Widget::Btn_sendInputSlot() {
         return;
     }
     if (len == 0) return;
-    if (!chunkSizeKnown(mtuValue - 3)) return;
+    if (!chunkSizeKnown(writeSize(mtuValue))) return;
     if (refuseWhileFileSending()) return;
     writeChunks(message, len, false);
 }
@@ -191,9 +196,9 @@ void Widget::sendOntimeSlot() {
             messageOf(ui->plainTextEdit_send->toPlainText(), ui->sendHex->isChecked(), codec);
         const int len = lengthToZero(message);
         if (len == 0) return;
-        if (mtuValue - 3 <= 0) {
+        if (writeSize(mtuValue) <= 0) {
             stopTimedSending();
-            chunkSizeKnown(mtuValue - 3);
+            chunkSizeKnown(writeSize(mtuValue));
             return;
         }
         writeChunks(message, len, true);

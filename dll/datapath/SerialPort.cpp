@@ -13,7 +13,6 @@ namespace {
 constexpr int32_t kMaxWriteLength = 4096;
 constexpr int kPauseBudgetMs = 200;
 constexpr std::uint16_t kAttHeader = 3;
-constexpr int32_t kMaxAttributeValue = 512;
 
 bool setUpSerialSession(QB7720DeviceHandle handle, ModemStatusCallback modemCallback,
                         ReadNotifyCallback dataCallback) {
@@ -80,7 +79,7 @@ extern "C" QB7720_API int32_t QB7720_CALL QB7720UartWriteBuffer(QB7720DeviceHand
     if (!linkUp(handle)) return -2;
     // Pieces go straight from the caller's buffer, so no staging buffer limits them; an attribute
     // value is at most 512 bytes, which caps the piece above MTU 515.
-    const int32_t pieceSize = std::min<int32_t>(mtu - kAttHeader, kMaxAttributeValue);
+    const int32_t pieceSize = std::min<int32_t>(mtu - kAttHeader, static_cast<int32_t>(qb::protocol::kMaxAttributeValue));
     // Null for a device not opened in serial-port mode, which never pauses.
     const PauseFlag paused = pauseFlagOf(handle);
     int32_t sent = 0;

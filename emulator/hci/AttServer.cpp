@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "qb7720/protocol/Types.h"
+
 namespace qb::hci {
 namespace {
 
@@ -12,7 +14,7 @@ namespace prop = platform::gatt_property;
 
 constexpr std::uint16_t kPrimaryService = 0x2800;
 constexpr std::uint16_t kSecondaryService = 0x2801;
-constexpr std::size_t kMaxValue = 512;
+constexpr std::size_t kMaxValue = protocol::kMaxAttributeValue;
 constexpr std::uint16_t kNotifyBit = 0x0001;
 constexpr std::uint16_t kIndicateBit = 0x0002;
 

@@ -4,6 +4,7 @@
 
 #include "qb7720/emulator/Clock.h"
 #include "qb7720/emulator/Device.h"
+#include "qb7720/protocol/Types.h"
 
 namespace qb::emulator {
 
@@ -12,7 +13,7 @@ using platform::BluetoothLEAdvertisementType;
 
 namespace {
 
-constexpr std::size_t kMaxAttributeValue = 512;
+using protocol::kMaxAttributeValue;
 // Legacy advertising payload, and the bytes the flags and a name section's header take.
 constexpr std::size_t kAdvertisingPayload = 31;
 

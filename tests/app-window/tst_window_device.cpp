@@ -214,6 +214,8 @@ void WindowDeviceTest::chunkRule_data() {
     QTest::newRow("23: 50 bytes") << 23 << 50 << QList<int>{20, 20, 10};
     QTest::newRow("247: 244 bytes") << 247 << 244 << QList<int>{244};
     QTest::newRow("247: 500 bytes") << 247 << 500 << QList<int>{244, 244, 12};
+    // An attribute value holds 512 bytes, so the largest MTU still sends 512 at a time.
+    QTest::newRow("517: 1030 bytes") << 517 << 1030 << QList<int>{512, 512, 6};
 }
 
 void WindowDeviceTest::chunkRule() {

@@ -36,7 +36,7 @@ extern "C" {
 #define QB7720LIB_NO_RADIO 1               /* QB7720Ble_BLE_Scan only: no scan possible */
 #define QB7720LIB_E_ARGUMENT (-1)          /* null or unknown handle/stream, bad UUID text, null buffer */
 #define QB7720LIB_E_NOT_CONNECTED (-2)     /* the link was lost; only Disconnect is left to do */
-#define QB7720LIB_E_TOO_LONG (-3)          /* a write longer than MTU - 3 */
+#define QB7720LIB_E_TOO_LONG (-3)          /* a write longer than MTU - 3, or than 512 */
 #define QB7720LIB_E_NO_CHARACTERISTIC (-4) /* no characteristic with that handle or UUID */
 #define QB7720LIB_E_REFUSED (-5)           /* the bridge or the platform refused the operation */
 #define QB7720LIB_E_NOT_STATUS (-6)        /* QB7720Ble_Get_Modem_state: not a status report */
@@ -138,8 +138,8 @@ QB7720LIB_API int QB7720Ble_Close_Notification(QB7720HANDLE* handle, const char*
 QB7720LIB_API int QB7720Ble_Disconnect(QB7720HANDLE* handle);
 
 /* Writes count bytes to the characteristic whose value handle is attr_handle (19: 0xfff2, serial data
- * out), with response when with_response is non-zero, else without. A write longer than MTU - 3 is
- * refused (QB7720LIB_E_TOO_LONG) and nothing is sent; a zero-length write succeeds without traffic.
+ * out), with response when with_response is non-zero, else without. A write longer than MTU - 3, or
+ * than the 512 bytes an attribute value holds at most, is refused (QB7720LIB_E_TOO_LONG) and nothing is sent; a zero-length write succeeds without traffic.
  * Returns once the platform has taken the bytes; with response, once the bridge has answered.
  * Order: the writes of a connection go one at a time. Writes from one thread reach the bridge in the
  * order they were made, also across characteristics: before a write to another characteristic

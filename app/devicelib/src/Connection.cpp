@@ -1,5 +1,6 @@
 #include "Connection.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <thread>
 
@@ -8,6 +9,7 @@
 #include "UuidText.h"
 #include "qb7720/protocol/BaudRate.h"
 #include "qb7720/protocol/Frames.h"
+#include "qb7720/protocol/Types.h"
 
 namespace qb::devicelib {
 
@@ -257,7 +259,8 @@ int Connection::write(std::uint16_t valueHandle, bool withResponse, const std::u
     if (count == 0) return QB7720LIB_OK;
     if (data == nullptr) return QB7720LIB_E_ARGUMENT;
     if (lost_.load()) return QB7720LIB_E_NOT_CONNECTED;
-    if (count > static_cast<std::size_t>(mtu_.load()) - 3) return QB7720LIB_E_TOO_LONG;
+    const std::size_t payload = static_cast<std::size_t>(mtu_.load()) - protocol::kAttWriteHeader;
+    if (count > std::min(payload, protocol::kMaxAttributeValue)) return QB7720LIB_E_TOO_LONG;
     const Characteristic* c = findByHandle(valueHandle);
     if (c == nullptr) return QB7720LIB_E_NO_CHARACTERISTIC;
     std::lock_guard<std::mutex> order(writeMutex_);

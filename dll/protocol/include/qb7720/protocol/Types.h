@@ -45,6 +45,9 @@ enum class BlockArea : std::uint8_t {
 std::optional<BlockArea> areaFromSelector(std::uint8_t selector);
 
 constexpr std::size_t kBlockSize = 512;
+// ATT caps an attribute value here, whatever MTU the link negotiated; a server drops longer writes.
+constexpr std::size_t kMaxAttributeValue = 512;
+constexpr std::size_t kAttWriteHeader = 3;
 constexpr std::size_t kFrameHeaderSize = 4;  // code, length word, selector
 constexpr std::size_t kWritePieceSize = 20;  // payload of the default ATT MTU, used whatever was negotiated
 constexpr std::size_t kWriteBlockFrameSize = kFrameHeaderSize + kBlockSize + 1;
