@@ -19,12 +19,14 @@ void onSignal(int) {
 
 void usage(FILE* out) {
     std::fputs(
-        "usage: qb7720-emulator [-v] [--control] [--signals-first] [--bus ADDRESS] [CONFIG...]\n"
+        "usage: qb7720-emulator [-v] [--control] [--signals-first] [--signal-gap MS] [--bus ADDRESS]\n"
+        "                      [CONFIG...]\n"
         "Serves emulated bridges as org.bluez (an adapter hci0 and its devices).\n"
         "  -v, --verbose    log every request and event to standard error\n"
         "  --control        also serve /org/qb7720/emulator for tests (add bridges, drop links, faults)\n"
         "  --signals-first  send the property signals of a call's change before its reply (a real\n"
         "                   daemon replies first and signals a few milliseconds later)\n"
+        "  --signal-gap MS  how long after its reply a call's property signals follow (default 5)\n"
         "  --bus ADDRESS    the bus to serve on (default: the system bus, DBUS_SYSTEM_BUS_ADDRESS)\n"
         "  CONFIG           the configuration text of QB7720_EMULATOR, e.g. \"bridges=3 peer=loopback\"\n"
         "                   (default: the value of QB7720_EMULATOR, else one loopback bridge)\n",
@@ -46,6 +48,15 @@ int main(int argc, char** argv) {
             options.control = true;
         } else if (arg == "--signals-first") {
             options.signalsFirst = true;
+        } else if (arg == "--signal-gap") {
+            char* end = nullptr;
+            const long ms = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : -1;
+            if (ms < 0 || ms > 10000 || end == nullptr || *end != '\0') {
+                usage(stderr);
+                return 2;
+            }
+            ++i;
+            options.signalGap = std::chrono::milliseconds(ms);
         } else if (arg == "--bus") {
             if (i + 1 >= argc) {
                 usage(stderr);

@@ -101,6 +101,10 @@ BusHarness::BusHarness(const std::string& config, bool verbose, SignalOrder orde
     std::vector<std::string> argv{QB_EMULATOR_DAEMON, "--control", "--bus", address_};
     if (verbose) argv.emplace_back("-v");
     if (order == SignalOrder::SignalsFirst) argv.emplace_back("--signals-first");
+    if (order == SignalOrder::ReplyFirstSlowly) {
+        argv.emplace_back("--signal-gap");
+        argv.emplace_back("50");
+    }
     argv.push_back(config);
     daemon_.start(argv);
     auto probe = sdbus::createSessionBusConnectionWithAddress(address_);

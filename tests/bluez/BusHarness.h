@@ -31,7 +31,9 @@ class ChildProcess {
 
 // Which comes first from the daemon: a call's reply (as from a real bluetoothd) or the property
 // signals of the change the call made.
-enum class SignalOrder { ReplyFirst, SignalsFirst };
+// ReplyFirstSlowly: the signals follow their reply 50 ms later, so that a client's next call
+// overtakes the signals of its last one.
+enum class SignalOrder { ReplyFirst, SignalsFirst, ReplyFirstSlowly };
 
 class BusHarness {
   public:

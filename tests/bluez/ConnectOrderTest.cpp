@@ -6,7 +6,9 @@
 namespace qb::bluez::test {
 
 void PrintTo(SignalOrder order, std::ostream* out) {
-    *out << (order == SignalOrder::ReplyFirst ? "reply first" : "signals first");
+    *out << (order == SignalOrder::ReplyFirst     ? "reply first"
+             : order == SignalOrder::SignalsFirst ? "signals first"
+                                                  : "reply first, signals 50 ms later");
 }
 
 namespace {
@@ -78,9 +80,15 @@ TEST_P(ConnectOrderTest, AConnectedBridgeIsNotHeardAndIsHeardAgainAfterItsClose)
 }
 
 INSTANTIATE_TEST_SUITE_P(Daemon, ConnectOrderTest,
-                         ::testing::Values(SignalOrder::ReplyFirst, SignalOrder::SignalsFirst),
+                         ::testing::Values(SignalOrder::ReplyFirst, SignalOrder::SignalsFirst,
+                                           SignalOrder::ReplyFirstSlowly),
                          [](const ::testing::TestParamInfo<SignalOrder>& p) {
-                             return p.param == SignalOrder::ReplyFirst ? "ReplyFirst" : "SignalsFirst";
+                             switch (p.param) {
+                                 case SignalOrder::ReplyFirst: return "ReplyFirst";
+                                 case SignalOrder::SignalsFirst: return "SignalsFirst";
+                                 case SignalOrder::ReplyFirstSlowly: break;
+                             }
+                             return "ReplyFirstSlowly";
                          });
 
 // A connect whose discovery fails leaves the link up on the daemon's side; the backend gives up

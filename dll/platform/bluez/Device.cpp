@@ -1,5 +1,7 @@
 #include "Device.h"
 
+#include <thread>
+
 #include "Characteristic.h"
 #include "ErrorMap.h"
 
@@ -11,6 +13,8 @@ using platform::PlatformError;
 namespace hr = platform::hresult;
 
 constexpr std::uint16_t kMinimumAttMtu = 23;
+// bluetoothd signals within milliseconds; a daemon that never does costs a close this much.
+constexpr std::chrono::seconds kLateSignalLimit{2};
 
 }  // namespace
 
@@ -144,6 +148,13 @@ void BluezDevice::close() {
         context_->bus().call(path_, kDeviceIface, "Disconnect", {}, {}, std::chrono::seconds(10));
     } catch (const PlatformError&) {
         // Gone or already down: nothing is held any more either way.
+    }
+    // The daemon may signal the link's end after its reply. Seen only after a next connect, that
+    // late signal would pass for the new link dropping, so the close lasts until the mirror has it.
+    // Polled rather than awaited on changed_, which the dispatcher thread (maybe this one) raises.
+    const auto deadline = std::chrono::steady_clock::now() + kLateSignalLimit;
+    while ((flag("Connected") || flag("ServicesResolved")) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
