@@ -1,15 +1,9 @@
 #include "qb7720/platform/BluetoothAddress.h"
 
+#include "qb7720/platform/HexDigit.h"
 
 namespace qb::platform {
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::string format(std::uint64_t value, bool upper) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";

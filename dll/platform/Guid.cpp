@@ -1,5 +1,7 @@
 #include "qb7720/platform/Guid.h"
 
+#include "qb7720/platform/HexDigit.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -8,12 +10,6 @@ namespace qb::platform {
 namespace {
 constexpr std::uint8_t kBaseTail[8] = {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB};
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 }  // namespace
 
 Guid Guid::fromShortUuid(std::uint16_t value) {
@@ -38,8 +34,8 @@ std::optional<Guid> Guid::parse(const std::string& text) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < t.size(); ++i) {
         if (i == 8 || i == 13 || i == 18 || i == 23) continue;
-        int hi = hexValue(t[i]);
-        int lo = hexValue(t[i + 1]);
+        int hi = hexDigit(t[i]);
+        int lo = hexDigit(t[i + 1]);
         if (hi < 0 || lo < 0) return std::nullopt;
         raw[n++] = static_cast<std::uint8_t>(hi << 4 | lo);
         ++i;

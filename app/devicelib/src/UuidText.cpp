@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "qb7720/platform/HexDigit.h"
+
 namespace qb::devicelib {
 
 uuid_t toGattUuid(const platform::Guid& guid) {
@@ -24,16 +26,7 @@ uuid_t toGattUuid(const platform::Guid& guid) {
     return out;
 }
 
-namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
+using platform::hexDigit;
 
 std::optional<platform::Guid> parseUuidText(std::string_view text) {
     if (text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {

@@ -1,18 +1,10 @@
 #include "Addressing.h"
 
 #include "qb7720/platform/BluetoothAddress.h"
+#include "qb7720/platform/HexDigit.h"
 
 namespace qb::bluez {
-namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
+using platform::hexDigit;
 
 std::optional<std::uint64_t> parseAddress(const std::string& text) {
     const auto address = platform::BluetoothAddress::parse(text);
