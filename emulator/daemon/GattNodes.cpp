@@ -277,10 +277,10 @@ bool CharNode::holdWriteSocket(std::chrono::nanoseconds wait) {
     // Not watched while held: a hang-up must not be taken for the end before the rest is read.
     daemon_.unwatch(writeFd_);
     const auto ns = std::max<std::int64_t>(wait.count(), 1000);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-    ::timerfd_settime(writeTimerFd_, 0, &spec, nullptr);
+    itimerspec due{};
+    due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    due.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    ::timerfd_settime(writeTimerFd_, 0, &due, nullptr);
     daemon_.watch(writeTimerFd_, POLLIN, [this](short) { onWriteTimer(); });
     return true;
 }

@@ -1,5 +1,5 @@
-// HCI and L2CAP codecs against packets as the kernel's virtual controllers and the Core
-// specification lay them out.
+// HCI and L2CAP codecs against packets laid out as the kernel's virtual controllers send them and
+// as the Bluetooth Core documents them.
 #include <gtest/gtest.h>
 
 #include "HciPackets.h"
