@@ -2,6 +2,8 @@
 // handler and the two setters.
 #include <array>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -84,6 +86,33 @@ class SerialPortTest : public DllTest {
             if (all[i].valueHandle == valueHandle(0xFFF2)) ++pieces;
         }
         return pieces;
+    }
+    // Scripts the bridge's pauses from the writer's sleeps: onPiece(n) once piece n has gone out,
+    // onWait(n, k) on the k-th sleep since then. Other threads' sleeps pass untouched.
+    void scriptPauses(std::function<void(std::size_t)> onPiece,
+                      std::function<void(std::size_t, int)> onWait) {
+        // The hook may be copied before each call, so what it counts lives outside it.
+        struct Progress {
+            std::size_t pieces = 0;
+            int waits = 0;
+        };
+        auto progress = std::make_shared<Progress>();
+        const auto writer = std::this_thread::get_id();
+        emu->setSleepHook([this, writer, onPiece, onWait, progress](milliseconds) {
+            if (std::this_thread::get_id() != writer) return;
+            const std::size_t written = piecesNow();
+            if (written != progress->pieces) {
+                progress->pieces = written;
+                progress->waits = 0;
+                onPiece(written);
+            } else {
+                onWait(written, ++progress->waits);
+            }
+        });
+    }
+    void report(std::uint8_t status) {
+        targetModel->sendStatusReport(status);
+        emu->waitIdle();
     }
     // Writes to the target since it was opened.
     std::vector<emulator::WriteRecord> targetWrites(std::uint16_t shortUuid) {
@@ -261,26 +290,13 @@ TEST_F(SerialPortTest, PauseBudgetIsSharedByEveryPieceOfOneCall) {
     QB_IN_PROCESS_ONLY("the sleep hook");
     const auto handle = openUartWithMtu(23);
     std::vector<uint8_t> buffer(200, 1);
-    std::size_t pieces = 0;
-    int pausedSleeps = 0;
-    const auto writer = std::this_thread::get_id();
-    emu->setSleepHook([&](milliseconds) {
-        if (std::this_thread::get_id() != writer) return;
-        const std::size_t written = piecesNow();
-        if (written != pieces) {
-            pieces = written;
-            pausedSleeps = 0;
-            if (pieces <= 2) {
-                targetModel->sendStatusReport(0x04);
-                emu->waitIdle();
-            }
-            return;
-        }
-        if (++pausedSleeps == 150 && pieces == 1) {
-            targetModel->sendStatusReport(0x01);
-            emu->waitIdle();
-        }
-    });
+    scriptPauses(
+        [&](std::size_t pieces) {
+            if (pieces <= 2) report(0x04);
+        },
+        [&](std::size_t pieces, int waits) {
+            if (waits == 150 && pieces == 1) report(0x01);
+        });
     EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 200), 40);
     EXPECT_EQ(targetWrites(0xFFF2).size(), 2u) << "a piece went to a paused bridge";
     emu->setSleepHook(nullptr);
@@ -317,24 +333,13 @@ TEST_F(SerialPortTest, CountIsWhatWasWrittenUnderAnyPausePattern) {
             targetModel->sendStatusReport(0x04);
             settle();
         }
-        std::size_t pieces = 0;
-        int pausedSleeps = 0;
-        const auto writer = std::this_thread::get_id();
-        emu->setSleepHook([&](milliseconds) {
-            if (std::this_thread::get_id() != writer) return;
-            const std::size_t written = piecesNow();
-            if (written != pieces) {
-                pieces = written;
-                pausedSleeps = 0;
-                if (c.pauseAfterPiece != 0 && pieces % c.pauseAfterPiece == 0) {
-                    targetModel->sendStatusReport(0x04);
-                    emu->waitIdle();
-                }
-            } else if (c.pauseMs != 0 && ++pausedSleeps == c.pauseMs) {
-                targetModel->sendStatusReport(0x01);
-                emu->waitIdle();
-            }
-        });
+        scriptPauses(
+            [&](std::size_t pieces) {
+                if (c.pauseAfterPiece != 0 && pieces % c.pauseAfterPiece == 0) report(0x04);
+            },
+            [&](std::size_t, int waits) {
+                if (c.pauseMs != 0 && waits == c.pauseMs) report(0x01);
+            });
         const int32_t sent = QB7720UartWriteBuffer(handle, buffer.data(), 300);
         emu->setSleepHook(nullptr);
         Bytes joined;
@@ -350,22 +355,10 @@ TEST_F(SerialPortTest, PauseThatEndsWithinTheBudgetLosesNothing) {
     QB_IN_PROCESS_ONLY("the sleep hook");
     const auto handle = openUartWithMtu(23);
     std::vector<uint8_t> buffer(200, 1);
-    std::size_t pieces = 0;
-    int pausedSleeps = 0;
-    const auto writer = std::this_thread::get_id();
-    emu->setSleepHook([&](milliseconds) {
-        if (std::this_thread::get_id() != writer) return;
-        const std::size_t written = piecesNow();
-        if (written != pieces) {
-            pieces = written;
-            pausedSleeps = 0;
-            targetModel->sendStatusReport(0x04);
-            emu->waitIdle();
-        } else if (++pausedSleeps == 10) {
-            targetModel->sendStatusReport(0x01);
-            emu->waitIdle();
-        }
-    });
+    scriptPauses([&](std::size_t) { report(0x04); },
+                 [&](std::size_t, int waits) {
+                     if (waits == 10) report(0x01);
+                 });
     // 10 pieces paused for 10 ms each: 100 of the 200 sleeps of the budget.
     EXPECT_EQ(QB7720UartWriteBuffer(handle, buffer.data(), 200), 200);
 }
