@@ -7,12 +7,12 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "EmulatorFixture.h"
 #include "discovery/DeviceCollector.h"
-#include "exports/LibraryLock.h"
 
 namespace qb::test {
 namespace {
@@ -44,7 +44,7 @@ BridgeConfig bridge(std::string name, std::uint64_t address = 0, std::int16_t rs
 // Whether the enumeration under way lists this device, among the named devices or the unnamed ones.
 bool listed(std::uint64_t address, bool named) {
     const auto text = emulator::World::addressText(address);
-    dll::LibraryLockGuard lock(dll::libraryLock());
+    std::lock_guard<std::mutex> lock(dll::discovery::enumerationListsLock());
     const auto& lists = dll::discovery::enumerationLists();
     const auto& devices = named ? lists.namedDevices : lists.unnamedDevices;
     return std::any_of(devices.begin(), devices.end(),
@@ -54,7 +54,7 @@ bool listed(std::uint64_t address, bool named) {
 // Whether the enumeration under way has kept an advertisement of this device.
 bool recorded(std::uint64_t address) {
     const auto bytes = addressBytes(address);
-    dll::LibraryLockGuard lock(dll::libraryLock());
+    std::lock_guard<std::mutex> lock(dll::discovery::enumerationListsLock());
     const auto& records = dll::discovery::enumerationLists().advertRecords;
     return std::any_of(records.begin(), records.end(), [&](const auto& r) {
         const auto kept = dll::discovery::recordAddress(r);
