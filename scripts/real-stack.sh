@@ -41,6 +41,16 @@ if ((bridges > 0)) && [ "$peripheral" != none ] && [ ! -x "$peripheral" ]; then
     exit 2
 fi
 [ "$peripheral" = none ] || peripheral=$(realpath "$peripheral")
+# The guest mounts empty folders of its own over these, so it would not see what lies there.
+hidden_in_guest() {
+    case $1/ in /tmp/* | /var/tmp/* | /run/* | /var/lib/bluetooth/* | /dev/* | /proc/* | /sys/*) return 0 ;; esac
+    return 1
+}
+for seen in "$(pwd -P)" "$peripheral"; do
+    [ "$seen" != none ] && hidden_in_guest "$seen" || continue
+    echo "real-stack: the guest cannot see $seen (it mounts its own /tmp, /var/tmp, /run and /var/lib/bluetooth); run from a tree elsewhere" >&2
+    exit 2
+done
 
 # What the rig needs on the host; the kernel itself is only unpacked, never installed.
 need=(qemu-system-x86 busybox-static cpio bluez bluez-test-tools dbus-daemon kmod)
