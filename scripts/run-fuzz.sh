@@ -19,28 +19,40 @@ if ((${#targets[@]} == 0)); then
   exit 1
 fi
 
-failed=()
-for target in "${targets[@]}"; do
+# One target per core at a time; each reports once it ends, so the output stays whole.
+run_target() {
+  local target=$1 name corpus artifacts log seeds=() dir runs took
   name=$(basename "$target")
   corpus="$build/fuzz-corpus/$name"
   artifacts="$build/fuzz-artifacts/$name/"
-  mkdir -p "$corpus" "$artifacts"
-  seeds=()
-  for dir in fuzz/*/seeds/"${name#fuzz_}"; do seeds+=("$dir"); done
   log="$build/fuzz-logs/$name.log"
-  mkdir -p "$(dirname "$log")"
-  echo "== $name: ${seconds} s"
+  mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+  for dir in fuzz/*/seeds/"${name#fuzz_}"; do seeds+=("$dir"); done
   if "$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts" \
       "$corpus" "${seeds[@]}" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n1)
     took=$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\2/p' "$log" | tail -n1)
-    echo "   ok: ${runs:-?} runs in ${took:-?} s"
+    echo "== $name: ${seconds} s: ok, ${runs:-?} runs in ${took:-?} s"
   else
-    echo "   FINDING (log $log, inputs in $artifacts):"
+    echo "== $name: ${seconds} s: FINDING (log $log, inputs in $artifacts):"
     tail -n 30 "$log"
-    failed+=("$name")
+    return 1
   fi
+}
+
+failed=()
+declare -A running=()
+wait_for_one() {
+  local pid
+  wait -n -p pid "${!running[@]}" || failed+=("${running[$pid]}")
+  unset "running[$pid]"
+}
+for target in "${targets[@]}"; do
+  while ((${#running[@]} >= jobs)); do wait_for_one; done
+  run_target "$target" &
+  running[$!]=$(basename "$target")
 done
+while ((${#running[@]})); do wait_for_one; done
 
 if ((${#failed[@]})); then
   echo "run-fuzz: findings in ${failed[*]}" >&2
