@@ -200,6 +200,20 @@ void BluezCharacteristic::releaseWriteSocket() {
     writeMtu_ = 0;
 }
 
+void BluezCharacteristic::waitForDaemonToRelease(const char* acquiredProperty) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::optional<PropertyValue> acquired;
+        try {
+            acquired = context_->bus().fetch(path_, kCharIface, acquiredProperty, std::chrono::seconds(1));
+        } catch (const PlatformError&) {
+            return;  // the next call on this characteristic says what is wrong
+        }
+        if (!acquired || !valueAs<bool>(*acquired).value_or(false)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 GattCommunicationStatus BluezCharacteristic::writeThroughBus(const Bytes& value,
                                                              platform::GattWriteOption option) {
     bool hadSocket = false;
@@ -212,17 +226,7 @@ GattCommunicationStatus BluezCharacteristic::writeThroughBus(const Bytes& value,
         releaseWriteSocket();
         // The daemon's word, not the mirror's: its signal that the socket was acquired may not
         // even have arrived yet.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::optional<PropertyValue> acquired;
-            try {
-                acquired = context_->bus().fetch(path_, kCharIface, "WriteAcquired", std::chrono::seconds(1));
-            } catch (const PlatformError&) {
-                break;  // WriteValue below says what is wrong
-            }
-            if (!acquired || !valueAs<bool>(*acquired).value_or(false)) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        waitForDaemonToRelease("WriteAcquired");
     }
     const std::string type = option == platform::GattWriteOption::WriteWithResponse ? "request" : "command";
     try {
@@ -330,6 +334,8 @@ GattCommunicationStatus BluezCharacteristic::disableNotify() {
     const NotifyMode mode = notifyMode();
     if (mode == NotifyMode::Acquired) {
         stopReader();
+        // Off at the bridge too before we return, and a new AcquireNotify is not refused as taken.
+        waitForDaemonToRelease("NotifyAcquired");
         return GattCommunicationStatus::Success;
     }
     if (mode == NotifyMode::Started) {
@@ -383,6 +389,8 @@ void BluezCharacteristic::stopReader() {
         const std::uint64_t one = 1;
         [[maybe_unused]] auto n = ::write(channel->wake, &one, sizeof one);
     }
+    // The reader may outlive this call; the daemon hears the end now, not when the reader ends.
+    if (channel && channel->fd >= 0) ::shutdown(channel->fd, SHUT_RDWR);
     // Not joined: its handler may be waiting for a lock our caller holds (the library's, while it
     // unsubscribes during a flood), and joining would deadlock. It starts no delivery after the
     // wake-up, ends once a delivery in flight returns, and holds only the channel and a weak owner.

@@ -54,6 +54,7 @@ class BluezCharacteristic : public platform::GattCharacteristic,
     platform::GattCommunicationStatus writeThroughBus(const platform::Bytes& value,
                                                       platform::GattWriteOption option);
     void releaseWriteSocket();
+    void waitForDaemonToRelease(const char* acquiredProperty);
     platform::GattCommunicationStatus enableNotify();
     platform::GattCommunicationStatus disableNotify();
     struct NotifyChannel;
