@@ -119,6 +119,8 @@ void World::Impl::pass(Clock::TimePoint now, std::optional<Clock::TimePoint>& de
     if (due.empty()) return;
     const auto listenersNow = listenerSnapshot();
     for (const auto& device : due) {
+        // A bridge serves one link at a time and stops advertising while it has one.
+        if (device->connected()) continue;
         for (const auto& advertisement : device->advertisements()) {
             for (const auto& listener : listenersNow) listener->onAdvertisement(advertisement);
         }

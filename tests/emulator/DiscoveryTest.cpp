@@ -134,19 +134,25 @@ TEST(AdvertisementTest, ExactAdvertisementsReachOnlyStartedWatchers) {
     EXPECT_EQ(log.of(0xC2A1B3D4E5F6).size(), 1u);
 }
 
-TEST(AdvertisementTest, DevicesOutOfRangeFallSilent) {
+// Out of range, or serving its one link, a bridge does not advertise.
+TEST(AdvertisementTest, DevicesOutOfRangeOrConnectedFallSilent) {
     auto emulator = Emulator::create();
     BridgeConfig config;
     config.advertisingInterval = std::chrono::milliseconds(20);
     auto away = emulator->addBridge(config);
+    auto busy = emulator->addBridge(config);
     auto near = emulator->addBridge(config);
     away->setInRange(false);
+    ASSERT_EQ(busy->connect(), AttStatus::Success);
     auto watcher = emulator->platform()->createBluetoothLEAdvertisementWatcher();
     AdvertisementLog log;
     log.attach(*watcher);
     watcher->start();
     ASSERT_TRUE(eventually([&] { return log.of(near->address()).size() >= 4; }));
     EXPECT_TRUE(log.of(away->address()).empty());
+    EXPECT_TRUE(log.of(busy->address()).empty());
+    busy->disconnect();
+    EXPECT_TRUE(eventually([&] { return !log.of(busy->address()).empty(); }));
 }
 
 // The events of one device watcher, in order, as text.
