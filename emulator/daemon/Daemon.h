@@ -109,6 +109,8 @@ class Daemon {
     void failIfDue(Fault fault, std::uint64_t address);
     // Uses up one fault that has no error reply; true when one was due.
     bool takeFault(Fault fault, std::uint64_t address);
+    void addFaults(Fault fault, std::uint64_t address, std::uint32_t count, const FaultError& error);
+    void clearFaults() { faults_.clear(); }
 
   private:
     void runQueued();
@@ -122,6 +124,7 @@ class Daemon {
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IObject> root_;
     std::unique_ptr<sdbus::IObject> control_;
+    std::shared_ptr<void> controlHost_;  // what control_ acts through
     std::unique_ptr<AdapterNode> adapter_;
     std::map<std::uint64_t, std::unique_ptr<DeviceNode>> devices_;
     std::set<Node*> dirty_;

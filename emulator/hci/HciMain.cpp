@@ -1,6 +1,7 @@
 #include "HciMain.h"
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -8,6 +9,9 @@
 #include <vector>
 
 #include "Runner.h"
+#if defined(QB_HCI_CONTROL)
+#include "Control.h"
+#endif
 #include "qb7720/emulator/Config.h"
 #include "qb7720/emulator/Emulator.h"
 
@@ -34,7 +38,8 @@ void usage(FILE* out) {
         "channel; needs CAP_NET_ADMIN, and powers the index off in the kernel first so bluetoothd lets go.\n"
         "  CONFIG   the configuration text of QB7720_EMULATOR (bridges= is the number of indices)\n"
         "Signals: SIGUSR1 drops every link, SIGUSR2 moves the bridges out of range and back,\n"
-        "SIGINT/SIGTERM disconnect and stop.\n",
+        "SIGINT/SIGTERM disconnect and stop. With a system bus, each bridge is also steered through\n"
+        "org.qb7720.Emulator's control object.\n",
         out);
 }
 
@@ -98,7 +103,18 @@ int hciMain(int argc, char** argv) {
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         for (int signal : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) sigaction(signal, &action, nullptr);
+#if defined(QB_HCI_CONTROL)
+        std::unique_ptr<Control> control;
+        try {
+            control = std::make_unique<Control>(runner, emulator);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "qb7720-emulator: no control object on the system bus: %s\n", e.what());
+        }
+#endif
         const int status = runner.run();
+#if defined(QB_HCI_CONTROL)
+        control.reset();
+#endif
         g_runner = nullptr;
         return status;
     } catch (const std::invalid_argument& e) {

@@ -34,6 +34,7 @@ struct Runner::Impl {
     std::atomic<int> drops{0};
     std::atomic<int> toggles{0};
     std::vector<Slot> slots;
+    std::function<bool(std::size_t, const Bytes&)> filter;
 
     void wake() {
         const std::uint64_t one = 1;
@@ -70,15 +71,55 @@ Runner::~Runner() {
     ::close(impl_->wakeFd);
 }
 
+namespace {
+
+std::unique_ptr<Peripheral> makePeripheral(UserChannel& channel, std::shared_ptr<emulator::VirtualBridge> bridge,
+                                           Peripheral::Post post) {
+    const std::string prefix = "qb7720-emulator hci" + std::to_string(channel.index()) + ": ";
+    return std::make_unique<Peripheral>(channel, std::move(bridge), std::move(post), [prefix](const std::string& line) {
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), line.c_str());
+    });
+}
+
+}  // namespace
+
 void Runner::add(std::unique_ptr<UserChannel> channel, std::shared_ptr<emulator::VirtualBridge> bridge) {
     Impl::Slot slot;
-    const std::string prefix = "qb7720-emulator hci" + std::to_string(channel->index()) + ": ";
     Impl* impl = impl_.get();
-    slot.peripheral = std::make_unique<Peripheral>(
-        *channel, std::move(bridge), [impl](std::function<void()> job) { impl->post(std::move(job)); },
-        [prefix](const std::string& line) { std::fprintf(stderr, "%s%s\n", prefix.c_str(), line.c_str()); });
+    slot.peripheral =
+        makePeripheral(*channel, std::move(bridge), [impl](std::function<void()> job) { impl->post(std::move(job)); });
     slot.channel = std::move(channel);
     impl_->slots.push_back(std::move(slot));
+}
+
+void Runner::post(std::function<void()> job) {
+    impl_->post(std::move(job));
+}
+
+std::size_t Runner::size() const {
+    return impl_->slots.size();
+}
+
+Peripheral& Runner::peripheral(std::size_t slot) {
+    return *impl_->slots.at(slot).peripheral;
+}
+
+UserChannel& Runner::channel(std::size_t slot) {
+    return *impl_->slots.at(slot).channel;
+}
+
+void Runner::replace(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> bridge) {
+    auto& s = impl_->slots.at(slot);
+    Impl* impl = impl_.get();
+    // The new peripheral starts with a controller reset, which also ends any link the old one had.
+    s.peripheral.reset();
+    s.peripheral =
+        makePeripheral(*s.channel, std::move(bridge), [impl](std::function<void()> job) { impl->post(std::move(job)); });
+    s.peripheral->start();
+}
+
+void Runner::setFilter(std::function<bool(std::size_t slot, const Bytes& packet)> filter) {
+    impl_->filter = std::move(filter);
 }
 
 void Runner::request(Request request) {
@@ -137,7 +178,9 @@ int Runner::run() {
             auto& slot = slots[i];
             if (slot.channelLost || !(fds[i + 1].revents & (POLLIN | POLLERR | POLLHUP))) continue;
             try {
-                while (slot.channel->read(packet)) slot.peripheral->receive(packet);
+                while (slot.channel->read(packet)) {
+                    if (!impl_->filter || !impl_->filter(i, packet)) slot.peripheral->receive(packet);
+                }
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "qb7720-emulator: %s\n", e.what());
                 slot.channelLost = true;

@@ -28,6 +28,17 @@ class Runner {
     // Safe from a signal handler.
     void request(Request request);
 
+    // For the control object. post: from any thread, runs the job on the runner's thread. The rest
+    // on that thread only. replace: the controller serves this bridge from now on, set up afresh.
+    // The filter sees each packet from a controller first and keeps it from the peripheral when it
+    // returns true.
+    void post(std::function<void()> job);
+    std::size_t size() const;
+    Peripheral& peripheral(std::size_t slot);
+    UserChannel& channel(std::size_t slot);
+    void replace(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> bridge);
+    void setFilter(std::function<bool(std::size_t slot, const Bytes& packet)> filter);
+
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -1,0 +1,271 @@
+#include "Control.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <future>
+#include <map>
+#include <set>
+
+#include "AttPdu.h"
+#include "ControlObject.h"
+
+namespace qb::hci {
+namespace {
+
+// A job the runner has not run in this time is given up (the runner is stopping).
+constexpr auto kJobTimeout = std::chrono::seconds(10);
+
+[[noreturn]] void unknown(const std::string& address) {
+    throw sdbus::Error("org.qb7720.Error.UnknownDevice", "no bridge " + address);
+}
+
+std::string lower(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The ATT error bluetoothd turns into the BlueZ error a test asks for.
+std::uint8_t attErrorFor(const std::string& call, const std::string& name) {
+    if (name == "org.bluez.Error.NotPermitted") return call == "read" ? att_error::kReadNotPermitted : att_error::kWriteNotPermitted;
+    if (name == "org.bluez.Error.NotAuthorized") return att_error::kInsufficientAuthorization;
+    if (name == "org.bluez.Error.NotSupported") return att_error::kRequestNotSupported;
+    if (name == "org.bluez.Error.InvalidValueLength") return att_error::kInvalidAttributeValueLength;
+    if (name == "org.bluez.Error.InvalidOffset") return att_error::kInvalidOffset;
+    if (name == "org.bluez.Error.Failed") return att_error::kUnlikelyError;
+    throw sdbus::Error("org.bluez.Error.InvalidArguments", "no ATT error gives " + name);
+}
+
+// One start fragment of ACL data on the ATT channel: H4 type, handle and flags, length, then
+// L2CAP's length and channel.
+struct AttRequest {
+    std::uint16_t connection = 0;
+    std::uint8_t opcode = 0;
+    std::uint16_t handle = 0;
+};
+
+constexpr std::uint8_t kH4Acl = 0x02;
+constexpr std::uint16_t kAttChannel = 0x0004;
+constexpr std::uint16_t kContinuation = 0x1;
+
+std::optional<AttRequest> attRequest(const Bytes& h4, bool& continuation) {
+    continuation = false;
+    if (h4.size() < 5 || h4[0] != kH4Acl) return std::nullopt;
+    const std::uint16_t word = static_cast<std::uint16_t>(h4[1] | (h4[2] << 8));
+    if (((word >> 12) & 0x3) == kContinuation) {
+        continuation = true;
+        return std::nullopt;
+    }
+    if (h4.size() < 10) return std::nullopt;
+    const std::uint16_t cid = static_cast<std::uint16_t>(h4[7] | (h4[8] << 8));
+    if (cid != kAttChannel) return std::nullopt;
+    AttRequest r;
+    r.connection = word & 0x0FFF;
+    r.opcode = h4[9];
+    if (h4.size() >= 12) r.handle = static_cast<std::uint16_t>(h4[10] | (h4[11] << 8));
+    return r;
+}
+
+Bytes attErrorPacket(const AttRequest& r, std::uint8_t code) {
+    const std::uint16_t word = static_cast<std::uint16_t>(r.connection | (0x2 << 12));
+    return Bytes{kH4Acl,
+                 static_cast<std::uint8_t>(word),
+                 static_cast<std::uint8_t>(word >> 8),
+                 9,
+                 0,
+                 5,
+                 0,
+                 static_cast<std::uint8_t>(kAttChannel),
+                 0,
+                 att_op::kErrorResponse,
+                 r.opcode,
+                 static_cast<std::uint8_t>(r.handle),
+                 static_cast<std::uint8_t>(r.handle >> 8),
+                 code};
+}
+
+}  // namespace
+
+struct Control::Impl : emud::ControlHost {
+    enum class Call { Write, Read, Notify };
+
+    Runner& runner;
+    std::shared_ptr<emulator::Emulator> emulator;
+    std::vector<std::shared_ptr<emulator::VirtualBridge>> bridges;  // per slot, runner's thread only
+    std::vector<bool> handedOut;
+    std::map<std::pair<Call, std::size_t>, std::deque<std::uint8_t>> faults;
+    std::set<std::size_t> droppingRest;  // slots whose refused request still has fragments coming
+    std::unique_ptr<sdbus::IConnection> connection;
+    std::unique_ptr<sdbus::IObject> object;
+
+    Impl(Runner& r, std::shared_ptr<emulator::Emulator> e) : runner(r), emulator(std::move(e)) {
+        bridges = emulator->bridges();
+        handedOut.assign(runner.size(), false);
+    }
+
+    void run(const std::function<void()>& job) override {
+        auto done = std::make_shared<std::promise<void>>();
+        auto result = done->get_future();
+        runner.post([job, done] {
+            try {
+                job();
+                done->set_value();
+            } catch (...) {
+                done->set_exception(std::current_exception());
+            }
+        });
+        if (result.wait_for(kJobTimeout) != std::future_status::ready)
+            throw sdbus::Error("org.qb7720.Error.Busy", "the peripheral did not take the call");
+        result.get();
+    }
+
+    void log(const std::string& line) override { std::fprintf(stderr, "qb7720-emulator: %s\n", line.c_str()); }
+
+    std::string addressOf(std::size_t slot) {
+        return lower(runner.peripheral(slot).controllerAddress().toString());
+    }
+
+    std::size_t slotOf(const std::string& address) {
+        for (std::size_t i = 0; i < runner.size(); ++i) {
+            if (addressOf(i) == lower(address)) return i;
+        }
+        unknown(address);
+    }
+
+    std::string addBridge(const emulator::BridgeConfig& config) override {
+        for (std::size_t i = 0; i < runner.size(); ++i) {
+            if (handedOut[i]) continue;
+            const auto address = addressOf(i);
+            auto old = bridges[i];
+            bridges[i] = emulator->addBridge(config);
+            emulator->removeDevice(old->address());
+            clearFaults(i);
+            runner.replace(i, bridges[i]);
+            handedOut[i] = true;
+            return address;
+        }
+        throw sdbus::Error("org.qb7720.Error.NoBridge",
+                           "every controller already serves a bridge (start the rig with more)");
+    }
+
+    void removeDevice(const std::string& address) override {
+        const auto slot = slotOf(address);
+        runner.peripheral(slot).setOutOfRange(true);
+        handedOut[slot] = false;
+    }
+
+    std::shared_ptr<emulator::VirtualDevice> device(const std::string& address) override {
+        return bridges.at(slotOf(address));
+    }
+
+    void dropLink(const std::string& address) override { runner.peripheral(slotOf(address)).dropLink(); }
+
+    void setInRange(const std::string& address, bool inRange) override {
+        runner.peripheral(slotOf(address)).setOutOfRange(!inRange);
+    }
+
+    void addFaults(const std::string& address, const std::string& call, std::uint32_t count,
+                   const std::optional<Error>& error) override {
+        Call kind;
+        if (call == "write") {
+            kind = Call::Write;
+        } else if (call == "read") {
+            kind = Call::Read;
+        } else if (call == "notify") {
+            kind = Call::Notify;
+        } else {
+            // A link a real bridge refuses shows only as a connection that never completes; the
+            // controller gives no hook for that here.
+            throw sdbus::Error("org.qb7720.Error.NotSupported",
+                               "the HCI peripheral fails writes, reads and notify set-ups only, not " + call);
+        }
+        std::uint8_t code = kind == Call::Read ? att_error::kReadNotPermitted : att_error::kWriteNotPermitted;
+        if (kind == Call::Notify) code = att_error::kUnlikelyError;
+        if (error) code = attErrorFor(call, error->name);
+        auto& queue = faults[{kind, slotOf(address)}];
+        for (std::uint32_t i = 0; i < count; ++i) queue.push_back(code);
+        log("control: the next " + std::to_string(count) + " " + call + " request(s) to " + address + " fail");
+    }
+
+    void clearFaults(std::size_t slot) {
+        for (auto it = faults.begin(); it != faults.end();) it = it->first.second == slot ? faults.erase(it) : std::next(it);
+    }
+
+    void clearFaults() override { faults.clear(); }
+
+    void release() {
+        for (std::size_t i = 0; i < runner.size(); ++i) {
+            runner.peripheral(i).setOutOfRange(true);
+            handedOut[i] = false;
+        }
+        faults.clear();
+    }
+
+    // Which call a request is, as the fault table knows them.
+    std::optional<Call> callOf(std::size_t slot, const AttRequest& r) {
+        const bool write = r.opcode == att_op::kWriteRequest;
+        const bool read = r.opcode == att_op::kReadRequest || r.opcode == att_op::kReadBlobRequest;
+        if (!write && !read) return std::nullopt;
+        for (const auto& service : bridges[slot]->database()) {
+            for (const auto& c : service.characteristics) {
+                if (write && c.cccdHandle != 0 && c.cccdHandle == r.handle) return Call::Notify;
+                if (c.valueHandle == r.handle) return write ? Call::Write : Call::Read;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool filter(std::size_t slot, const Bytes& packet) {
+        bool continuation = false;
+        const auto request = attRequest(packet, continuation);
+        if (continuation) return droppingRest.count(slot) != 0;
+        if (packet.empty() || packet[0] != kH4Acl) return false;
+        droppingRest.erase(slot);
+        if (!request || faults.empty()) return false;
+        const auto call = callOf(slot, *request);
+        if (!call) return false;
+        const auto it = faults.find({*call, slot});
+        if (it == faults.end()) return false;
+        const std::uint8_t code = it->second.front();
+        it->second.pop_front();
+        if (it->second.empty()) faults.erase(it);
+        log("failing a request as the control object asked: ATT error " + std::to_string(code));
+        runner.channel(slot).send(attErrorPacket(*request, code));
+        droppingRest.insert(slot);
+        return true;
+    }
+};
+
+Control::Control(Runner& runner, std::shared_ptr<emulator::Emulator> emulator)
+    : impl_(std::make_unique<Impl>(runner, std::move(emulator))) {
+    Impl* impl = impl_.get();
+    runner.setFilter([impl](std::size_t slot, const Bytes& packet) { return impl->filter(slot, packet); });
+    impl_->connection = sdbus::createSystemBusConnection(kControlBusName);
+    impl_->object = emud::createControlObject(*impl_->connection, *impl_, [impl](sdbus::IObject& o) {
+        o.registerMethod("Release")
+            .onInterface(emud::kControlIface)
+            .implementedAs([impl] { impl->run([impl] { impl->release(); }); });
+        o.registerMethod("Bridges")
+            .onInterface(emud::kControlIface)
+            .withOutputParamNames("addresses")
+            .implementedAs([impl] {
+                std::vector<std::string> out;
+                impl->run([&] {
+                    for (std::size_t i = 0; i < impl->runner.size(); ++i) out.push_back(impl->addressOf(i));
+                });
+                return out;
+            });
+    });
+    impl_->connection->enterEventLoopAsync();
+}
+
+Control::~Control() {
+    impl_->connection->leaveEventLoop();
+    impl_->object.reset();
+    impl_->runner.setFilter(nullptr);
+}
+
+}  // namespace qb::hci
