@@ -111,7 +111,10 @@ pids+=("$btvirt")
 # stopped after the first few kilobytes.
 btmon -w "$rig/btmon.snoop" >/dev/null 2>"$out/btmon.log" &
 pids+=($!)
-dbus-daemon --system --fork --print-pid >"$rig/dbus.pid" 2>>"$out/guest.log" || fail "the system bus did not start"
+# The stock system bus, and the peripheral's control object allowed on it.
+printf '<busconfig><include>/usr/share/dbus-1/system.conf</include><include>%s</include></busconfig>\n' \
+    "$(dirname "$0")/../../emulator/hci/ControlBus.conf" >"$rig/system.conf"
+dbus-daemon --config-file="$rig/system.conf" --fork --print-pid >"$rig/dbus.pid" 2>>"$out/guest.log" || fail "the system bus did not start"
 /usr/libexec/bluetooth/bluetoothd -n -E ${QBRIG_BLUETOOTHD_ARGS:-} >"$out/bluetoothd.log" 2>&1 &
 pids+=($!)
 powered() {
