@@ -27,7 +27,7 @@ std::string lowerCase(std::string text) {
 
 bool onBus() {
     const char* value = std::getenv("QB7720_TEST_BACKEND");
-    return value != nullptr && std::string(value) == "bluez";
+    return value != nullptr && (std::string(value) == "bluez" || std::string(value) == "realstack");
 }
 
 BusBackend::BusBackend(const std::string& config, const std::vector<std::uint64_t>& heard) {

@@ -154,12 +154,25 @@ BusRadio::BusRadio() {
     platform::setCurrent(backend_->platform());
 }
 
+BusRadio::BusRadio(std::unique_ptr<sdbus::IConnection> connection, const std::string& controlName,
+                   std::shared_ptr<platform::Platform> platform)
+    : connection_(std::move(connection)), platform_(std::move(platform)) {
+    proxy_ = sdbus::createProxy(*connection_, controlName, "/org/qb7720/emulator");
+    adapter_ = sdbus::createProxy(*connection_, "org.bluez", "/org/bluez/hci0");
+    platform::setCurrent(platform_);
+}
+
+void BusRadio::hear(std::uint64_t address) {
+    backend_->hear({address});
+}
+
 BusRadio::~BusRadio() {
     platform::setCurrent(nullptr);
     adapter_.reset();
     proxy_.reset();
     connection_.reset();
     backend_.reset();
+    platform_.reset();
 }
 
 std::shared_ptr<TestBridge> BusRadio::addBridge(emulator::BridgeConfig config) {
@@ -167,7 +180,7 @@ std::shared_ptr<TestBridge> BusRadio::addBridge(emulator::BridgeConfig config) {
     control("AddBridge", [&](sdbus::MethodCall& m) { m << emud::toBridgeOptions(config); },
             [&](sdbus::MethodReply& r) { r >> text; });
     const auto address = parseAddress(text);
-    backend_->hear({address});
+    hear(address);
     return std::make_shared<BusBridge>(*this, address);
 }
 

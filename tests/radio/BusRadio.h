@@ -18,6 +18,8 @@ class BusRadio : public TestRadio {
   public:
     BusRadio();
     ~BusRadio() override;
+    BusRadio(const BusRadio&) = delete;
+    BusRadio& operator=(const BusRadio&) = delete;
 
     std::shared_ptr<TestBridge> addBridge(emulator::BridgeConfig config) override;
     void removeDevice(std::uint64_t address) override;
@@ -36,6 +38,15 @@ class BusRadio : public TestRadio {
     // Device1.Connect from the radio's own line to the bus, as another program would call it.
     bool connectFromOutside(std::uint64_t address);
 
+  protected:
+    // Over a bus already there (the real stack's system bus), the control object under `controlName`.
+    BusRadio(std::unique_ptr<sdbus::IConnection> connection, const std::string& controlName,
+             std::shared_ptr<platform::Platform> platform);
+    // Returns once discovery has heard the bridge.
+    virtual void hear(std::uint64_t address);
+    sdbus::IConnection& connection() { return *connection_; }
+    std::mutex& mutex() { return mutex_; }
+
   private:
     void fail(const TestBridge& bridge, const char* call, int count);
 
@@ -44,6 +55,7 @@ class BusRadio : public TestRadio {
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IProxy> proxy_;
     std::unique_ptr<sdbus::IProxy> adapter_;
+    std::shared_ptr<platform::Platform> platform_;
 };
 
 }  // namespace qb::test

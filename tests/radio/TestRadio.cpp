@@ -7,6 +7,7 @@
 #include "InProcessRadio.h"
 #if defined(QB_TEST_HAVE_BUS)
 #include "BusRadio.h"
+#include "RealStackRadio.h"
 #endif
 
 namespace qb::test {
@@ -27,6 +28,7 @@ std::string TestBridge::addressText() const {
 
 std::unique_ptr<TestRadio> TestRadio::create(emulator::EmulatorOptions options) {
 #if defined(QB_TEST_HAVE_BUS)
+    if (onRealStack()) return std::make_unique<RealStackRadio>();
     if (onBus()) return std::make_unique<BusRadio>();
 #endif
     if (onBus()) throw std::runtime_error("QB7720_TEST_BACKEND=bluez, but this build has no bus backend");

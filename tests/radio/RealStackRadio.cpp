@@ -1,0 +1,83 @@
+#include "RealStackRadio.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "qb7720/platform/Backends.h"
+
+namespace qb::test {
+namespace {
+
+// Under emulation an advertisement can take a few repeats to be reported.
+constexpr auto kHearTimeout = std::chrono::seconds(20);
+
+using ManagedObjects = std::map<sdbus::ObjectPath, std::map<std::string, std::map<std::string, sdbus::Variant>>>;
+
+}  // namespace
+
+bool onRealStack() {
+    const char* value = std::getenv("QB7720_TEST_BACKEND");
+    return value != nullptr && std::string(value) == "realstack";
+}
+
+RealStackRadio::RealStackRadio() : RealStackRadio(bluez::createPlatform()) {}
+
+RealStackRadio::RealStackRadio(std::shared_ptr<platform::Platform> platform)
+    : BusRadio(sdbus::createSystemBusConnection(), "org.qb7720.Emulator", platform), platform_(std::move(platform)) {
+    // Each test starts from silent bridges, a powered adapter and no devices left from the one before.
+    setRadioOn(true);
+    std::lock_guard<std::mutex> lock(mutex());
+    sdbus::createProxy(connection(), "org.qb7720.Emulator", "/org/qb7720/emulator")
+        ->callMethod("Release")
+        .onInterface("org.qb7720.EmulatorControl1");
+    auto root = sdbus::createProxy(connection(), "org.bluez", "/");
+    ManagedObjects objects;
+    root->callMethod("GetManagedObjects").onInterface("org.freedesktop.DBus.ObjectManager").storeResultsTo(objects);
+    auto adapter = sdbus::createProxy(connection(), "org.bluez", "/org/bluez/hci0");
+    for (const auto& [path, ifaces] : objects) {
+        if (ifaces.count("org.bluez.Device1") == 0) continue;
+        adapter->callMethod("RemoveDevice").onInterface("org.bluez.Adapter1").withArguments(path);
+    }
+}
+
+void RealStackRadio::failConnects(const TestBridge&, int) {
+    throw std::runtime_error(
+        "cannot run on the real stack: the HCI peripheral cannot make a controller refuse a link");
+}
+
+void RealStackRadio::settle() {
+    BusRadio::settle();
+    // bluetoothd and the peripheral's controller sit between the call and the host here.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+void RealStackRadio::hear(std::uint64_t address) {
+    auto watcher = platform_->createBluetoothLEAdvertisementWatcher();
+    std::mutex mutex;
+    bool heard = false;
+    watcher->addReceived([&](auto&, const platform::BluetoothLEAdvertisementReceivedEventArgs& a) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (a.bluetoothAddress == address) heard = true;
+    });
+    watcher->start();
+    const auto deadline = std::chrono::steady_clock::now() + kHearTimeout;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (heard) break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    watcher->stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!heard) throw std::runtime_error("bluetoothd did not hear the peripheral's bridge");
+}
+
+}  // namespace qb::test

@@ -1,0 +1,29 @@
+// The real Linux stack in the rig's guest: Debian's bluetoothd on the system bus, reached through the
+// BlueZ backend, and the HCI peripheral's bridges steered through its control object
+// (org.qb7720.Emulator). QB7720_TEST_BACKEND=realstack picks it.
+#pragma once
+
+#include "BusRadio.h"
+
+namespace qb::test {
+
+// True when QB7720_TEST_BACKEND asks for the real stack.
+bool onRealStack();
+
+class RealStackRadio : public BusRadio {
+  public:
+    RealStackRadio();
+    // A refused link shows on a real controller only as a connection that never completes, which
+    // the peripheral cannot stage: throws, saying so.
+    void failConnects(const TestBridge& bridge, int count) override;
+    void settle() override;
+
+  protected:
+    void hear(std::uint64_t address) override;
+
+  private:
+    explicit RealStackRadio(std::shared_ptr<platform::Platform> platform);
+    std::shared_ptr<platform::Platform> platform_;
+};
+
+}  // namespace qb::test
