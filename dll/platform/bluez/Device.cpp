@@ -1,5 +1,6 @@
 #include "Device.h"
 
+#include <optional>
 #include <thread>
 
 #include "Characteristic.h"
@@ -187,7 +188,16 @@ std::uint16_t BluezSession::maxPduSize() {
     auto& bus = context_->bus();
     for (const auto& service : bus.objectsWith(kServiceIface, devicePath_)) {
         for (const auto& chr : bus.objectsWith(kCharIface, service)) {
-            if (auto mtu = variantAs<std::uint16_t>(bus.property(chr, kCharIface, "MTU"))) {
+            // Asked, not mirrored: bluetoothd exchanges the MTU after the objects appear, and over
+            // the real stack the mirror still held the 23 it was first told.
+            std::optional<PropertyValue> value;
+            try {
+                value = bus.fetch(chr, kCharIface, "MTU", std::chrono::seconds(5));
+            } catch (const PlatformError&) {
+                value = bus.property(chr, kCharIface, "MTU");
+            }
+            if (!value) continue;
+            if (auto mtu = valueAs<std::uint16_t>(*value)) {
                 if (*mtu >= kMinimumAttMtu) return *mtu;
             }
         }
