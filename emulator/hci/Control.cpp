@@ -119,7 +119,13 @@ struct Control::Impl : emud::ControlHost {
         });
         if (result.wait_for(kJobTimeout) != std::future_status::ready)
             throw sdbus::Error("org.qb7720.Error.Busy", "the peripheral did not take the call");
-        result.get();
+        try {
+            result.get();
+        } catch (const sdbus::Error&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw sdbus::Error("org.qb7720.Error.Failed", e.what());
+        }
     }
 
     void log(const std::string& line) override { std::fprintf(stderr, "qb7720-emulator: %s\n", line.c_str()); }
@@ -139,9 +145,11 @@ struct Control::Impl : emud::ControlHost {
         for (std::size_t i = 0; i < runner.size(); ++i) {
             if (handedOut[i]) continue;
             const auto address = addressOf(i);
-            auto old = bridges[i];
-            bridges[i] = emulator->addBridge(config);
-            emulator->removeDevice(old->address());
+            // The bridge is known by its controller's address; the model's own stays the world's pick.
+            auto fresh = config;
+            fresh.address = 0;
+            emulator->removeDevice(bridges[i]->address());
+            bridges[i] = emulator->addBridge(fresh);
             clearFaults(i);
             runner.replace(i, bridges[i]);
             handedOut[i] = true;
