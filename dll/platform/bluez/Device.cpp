@@ -16,8 +16,6 @@ namespace hr = platform::hresult;
 constexpr std::uint16_t kMinimumAttMtu = 23;
 // bluetoothd signals within milliseconds; a daemon that never does costs a close this much.
 constexpr std::chrono::seconds kLateSignalLimit{2};
-// How long an MTU still at the minimum is taken for an exchange under way.
-constexpr std::chrono::milliseconds kMtuExchangeLimit{1500};
 
 }  // namespace
 
@@ -188,23 +186,10 @@ platform::GattCharacteristicsResult BluezService::getCharacteristics(platform::B
 
 std::uint16_t BluezSession::maxPduSize() {
     auto& bus = context_->bus();
-    // With the services known from its cache, bluetoothd says ServicesResolved before the MTU
-    // exchange has answered, and its MTU reads 23 until then (seen on the real stack when a second
-    // program opened the bridge). Nothing signals the change, so the daemon is asked again for a
-    // while; a bridge that really stays at 23 costs this much once per call.
-    const auto deadline = std::chrono::steady_clock::now() + kMtuExchangeLimit;
-    for (;;) {
-        const auto mtu = daemonMtu(bus);
-        if (!mtu) return kMinimumAttMtu;  // no link, no MTU: nothing to wait for
-        if (*mtu > kMinimumAttMtu || std::chrono::steady_clock::now() >= deadline) return *mtu;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-std::optional<std::uint16_t> BluezSession::daemonMtu(Bus& bus) {
     for (const auto& service : bus.objectsWith(kServiceIface, devicePath_)) {
         for (const auto& chr : bus.objectsWith(kCharIface, service)) {
-            // Asked, not mirrored: the mirror keeps what the objects were first exported with.
+            // Asked, not mirrored: bluetoothd exchanges the MTU after the objects appear, and over
+            // the real stack the mirror still held the 23 it was first told.
             std::optional<PropertyValue> value;
             try {
                 value = bus.fetch(chr, kCharIface, "MTU", std::chrono::seconds(5));
@@ -217,7 +202,7 @@ std::optional<std::uint16_t> BluezSession::daemonMtu(Bus& bus) {
             }
         }
     }
-    return std::nullopt;
+    return kMinimumAttMtu;
 }
 
 }  // namespace qb::bluez

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "Context.h"
@@ -76,9 +75,6 @@ class BluezSession : public platform::GattSession {
     void setMaintainConnection(bool value) override { maintain_ = value; }
 
   private:
-    // The daemon's MTU for the first characteristic that has one; nothing when none has.
-    std::optional<std::uint16_t> daemonMtu(Bus& bus);
-
     std::shared_ptr<Context> context_;
     std::string devicePath_;
     std::atomic<bool> maintain_{false};
