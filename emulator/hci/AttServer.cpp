@@ -209,6 +209,9 @@ void AttServer::readByGroupType(const ReadByGroupType& request) {
 void AttServer::read(std::uint8_t opcode, std::uint16_t handle, std::uint16_t offset) {
     const Attribute* a = find(handle);
     if (!a) return error(opcode, handle, att_error::kInvalidHandle);
+    if (refusal_) {
+        if (const auto code = refusal_(opcode, handle)) return error(opcode, handle, *code);
+    }
     Bytes value;
     const auto cached = readCache_.find(handle);
     if (opcode == att_op::kReadBlobRequest && offset > 0 && cached != readCache_.end()) {
@@ -249,6 +252,9 @@ void AttServer::write(const Write& request) {
     };
     const Attribute* a = find(request.handle);
     if (!a) return refuse(att_error::kInvalidHandle);
+    if (refusal_ && request.withResponse) {
+        if (const auto code = refusal_(opcode, request.handle)) return refuse(*code);
+    }
     if (request.value.size() > kMaxValue) return refuse(att_error::kInvalidAttributeValueLength);
     AttStatus status = AttStatus::WriteNotPermitted;
     if (a->kind == Kind::Value) {

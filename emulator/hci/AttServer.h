@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "AttPdu.h"
@@ -18,6 +19,8 @@ namespace qb::hci {
 class AttServer {
   public:
     using Send = std::function<void(Bytes pdu)>;
+    // An ATT error to answer a read or write request with instead of serving it; nothing serves it.
+    using Refusal = std::function<std::optional<std::uint8_t>(std::uint8_t opcode, std::uint16_t handle)>;
 
     // serverMtu: the largest ATT MTU this server takes (23..517).
     AttServer(std::shared_ptr<emulator::VirtualDevice> device, std::uint16_t serverMtu, Send send);
@@ -28,6 +31,8 @@ class AttServer {
     void receive(ByteView pdu);
     // A value the model notified; sent as the client configured it, or not at all.
     void notifyFromModel(std::uint16_t valueHandle, const Bytes& value);
+
+    void setRefusal(Refusal refusal) { refusal_ = std::move(refusal); }
 
     std::uint16_t mtu() const { return mtu_; }
     const std::vector<Attribute>& table() const { return table_; }
@@ -55,6 +60,7 @@ class AttServer {
     std::uint16_t serverMtu_;
     std::uint16_t mtu_ = kDefaultAttMtu;
     Send send_;
+    Refusal refusal_;
     // Values of the last read per handle, so that read blob continues the same value even when
     // reading has side effects (the command channel hands out its next piece).
     std::map<std::uint16_t, Bytes> readCache_;

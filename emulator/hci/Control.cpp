@@ -8,7 +8,6 @@
 #include <deque>
 #include <future>
 #include <map>
-#include <set>
 
 #include "AttPdu.h"
 #include "ControlObject.h"
@@ -39,54 +38,6 @@ std::uint8_t attErrorFor(const std::string& call, const std::string& name) {
     throw sdbus::Error("org.bluez.Error.InvalidArguments", "no ATT error gives " + name);
 }
 
-// One start fragment of ACL data on the ATT channel: H4 type, handle and flags, length, then
-// L2CAP's length and channel.
-struct AttRequest {
-    std::uint16_t connection = 0;
-    std::uint8_t opcode = 0;
-    std::uint16_t handle = 0;
-};
-
-constexpr std::uint8_t kH4Acl = 0x02;
-constexpr std::uint16_t kAttChannel = 0x0004;
-constexpr std::uint16_t kContinuation = 0x1;
-
-std::optional<AttRequest> attRequest(const Bytes& h4, bool& continuation) {
-    continuation = false;
-    if (h4.size() < 5 || h4[0] != kH4Acl) return std::nullopt;
-    const std::uint16_t word = static_cast<std::uint16_t>(h4[1] | (h4[2] << 8));
-    if (((word >> 12) & 0x3) == kContinuation) {
-        continuation = true;
-        return std::nullopt;
-    }
-    if (h4.size() < 10) return std::nullopt;
-    const std::uint16_t cid = static_cast<std::uint16_t>(h4[7] | (h4[8] << 8));
-    if (cid != kAttChannel) return std::nullopt;
-    AttRequest r;
-    r.connection = word & 0x0FFF;
-    r.opcode = h4[9];
-    if (h4.size() >= 12) r.handle = static_cast<std::uint16_t>(h4[10] | (h4[11] << 8));
-    return r;
-}
-
-Bytes attErrorPacket(const AttRequest& r, std::uint8_t code) {
-    const std::uint16_t word = static_cast<std::uint16_t>(r.connection | (0x2 << 12));
-    return Bytes{kH4Acl,
-                 static_cast<std::uint8_t>(word),
-                 static_cast<std::uint8_t>(word >> 8),
-                 9,
-                 0,
-                 5,
-                 0,
-                 static_cast<std::uint8_t>(kAttChannel),
-                 0,
-                 att_op::kErrorResponse,
-                 r.opcode,
-                 static_cast<std::uint8_t>(r.handle),
-                 static_cast<std::uint8_t>(r.handle >> 8),
-                 code};
-}
-
 }  // namespace
 
 struct Control::Impl : emud::ControlHost {
@@ -97,7 +48,6 @@ struct Control::Impl : emud::ControlHost {
     std::vector<std::shared_ptr<emulator::VirtualBridge>> bridges;  // per slot, runner's thread only
     std::vector<bool> handedOut;
     std::map<std::pair<Call, std::size_t>, std::deque<std::uint8_t>> faults;
-    std::set<std::size_t> droppingRest;  // slots whose refused request still has fragments coming
     std::unique_ptr<sdbus::IConnection> connection;
     std::unique_ptr<sdbus::IObject> object;
 
@@ -213,44 +163,39 @@ struct Control::Impl : emud::ControlHost {
     }
 
     // Which call a request is, as the fault table knows them.
-    std::optional<Call> callOf(std::size_t slot, const AttRequest& r) {
-        const bool write = r.opcode == att_op::kWriteRequest;
-        const bool read = r.opcode == att_op::kReadRequest || r.opcode == att_op::kReadBlobRequest;
+    std::optional<Call> callOf(std::size_t slot, std::uint8_t opcode, std::uint16_t handle) {
+        const bool write = opcode == att_op::kWriteRequest;
+        const bool read = opcode == att_op::kReadRequest || opcode == att_op::kReadBlobRequest;
         if (!write && !read) return std::nullopt;
         for (const auto& service : bridges[slot]->database()) {
             for (const auto& c : service.characteristics) {
-                if (write && c.cccdHandle != 0 && c.cccdHandle == r.handle) return Call::Notify;
-                if (c.valueHandle == r.handle) return write ? Call::Write : Call::Read;
+                if (write && c.cccdHandle != 0 && c.cccdHandle == handle) return Call::Notify;
+                if (c.valueHandle == handle) return write ? Call::Write : Call::Read;
             }
         }
         return std::nullopt;
     }
 
-    bool filter(std::size_t slot, const Bytes& packet) {
-        bool continuation = false;
-        const auto request = attRequest(packet, continuation);
-        if (continuation) return droppingRest.count(slot) != 0;
-        if (packet.empty() || packet[0] != kH4Acl) return false;
-        droppingRest.erase(slot);
-        if (!request || faults.empty()) return false;
-        const auto call = callOf(slot, *request);
-        if (!call) return false;
+    std::optional<std::uint8_t> refusal(std::size_t slot, std::uint8_t opcode, std::uint16_t handle) {
+        if (faults.empty()) return std::nullopt;
+        const auto call = callOf(slot, opcode, handle);
+        if (!call) return std::nullopt;
         const auto it = faults.find({*call, slot});
-        if (it == faults.end()) return false;
+        if (it == faults.end()) return std::nullopt;
         const std::uint8_t code = it->second.front();
         it->second.pop_front();
         if (it->second.empty()) faults.erase(it);
         log("failing a request as the control object asked: ATT error " + std::to_string(code));
-        runner.channel(slot).send(attErrorPacket(*request, code));
-        droppingRest.insert(slot);
-        return true;
+        return code;
     }
 };
 
 Control::Control(Runner& runner, std::shared_ptr<emulator::Emulator> emulator)
     : impl_(std::make_unique<Impl>(runner, std::move(emulator))) {
     Impl* impl = impl_.get();
-    runner.setFilter([impl](std::size_t slot, const Bytes& packet) { return impl->filter(slot, packet); });
+    runner.setRefusal([impl](std::size_t slot, std::uint8_t opcode, std::uint16_t handle) {
+        return impl->refusal(slot, opcode, handle);
+    });
     impl_->connection = sdbus::createSystemBusConnection(kControlBusName);
     impl_->object = emud::createControlObject(*impl_->connection, *impl_, [impl](sdbus::IObject& o) {
         o.registerMethod("Release")
@@ -273,7 +218,7 @@ Control::Control(Runner& runner, std::shared_ptr<emulator::Emulator> emulator)
 Control::~Control() {
     impl_->connection->leaveEventLoop();
     impl_->object.reset();
-    impl_->runner.setFilter(nullptr);
+    impl_->runner.setRefusal(nullptr);
 }
 
 }  // namespace qb::hci

@@ -67,6 +67,7 @@ class Peripheral {
     bool repeatsAdvertising() const { return repeatAdvertising_; }
     std::uint16_t connectionHandle() const { return handle_; }
     std::uint16_t attMtu() const { return att_.mtu(); }
+    void setAttRefusal(AttServer::Refusal refusal) { att_.setRefusal(std::move(refusal)); }
     std::size_t aclBuffers() const { return aclTotal_; }
     std::size_t queuedPackets() const { return aclQueue_.size(); }
     std::uint64_t droppedNotifications() const { return droppedNotifications_; }

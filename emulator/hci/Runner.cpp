@@ -34,7 +34,13 @@ struct Runner::Impl {
     std::atomic<int> drops{0};
     std::atomic<int> toggles{0};
     std::vector<Slot> slots;
-    std::function<bool(std::size_t, const Bytes&)> filter;
+    Runner::Refusal refusal;
+
+    void refuseThrough(std::size_t slot) {
+        slots.at(slot).peripheral->setAttRefusal([this, slot](std::uint8_t opcode, std::uint16_t handle) {
+            return refusal ? refusal(slot, opcode, handle) : std::nullopt;
+        });
+    }
 
     void wake() {
         const std::uint64_t one = 1;
@@ -90,6 +96,7 @@ void Runner::add(std::unique_ptr<UserChannel> channel, std::shared_ptr<emulator:
         makePeripheral(*channel, std::move(bridge), [impl](std::function<void()> job) { impl->post(std::move(job)); });
     slot.channel = std::move(channel);
     impl_->slots.push_back(std::move(slot));
+    impl_->refuseThrough(impl_->slots.size() - 1);
 }
 
 void Runner::post(std::function<void()> job) {
@@ -104,10 +111,6 @@ Peripheral& Runner::peripheral(std::size_t slot) {
     return *impl_->slots.at(slot).peripheral;
 }
 
-UserChannel& Runner::channel(std::size_t slot) {
-    return *impl_->slots.at(slot).channel;
-}
-
 void Runner::replace(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> bridge) {
     auto& s = impl_->slots.at(slot);
     Impl* impl = impl_.get();
@@ -115,11 +118,12 @@ void Runner::replace(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> 
     s.peripheral.reset();
     s.peripheral =
         makePeripheral(*s.channel, std::move(bridge), [impl](std::function<void()> job) { impl->post(std::move(job)); });
+    impl_->refuseThrough(slot);
     s.peripheral->start();
 }
 
-void Runner::setFilter(std::function<bool(std::size_t slot, const Bytes& packet)> filter) {
-    impl_->filter = std::move(filter);
+void Runner::setRefusal(Refusal refusal) {
+    impl_->refusal = std::move(refusal);
 }
 
 void Runner::request(Request request) {
@@ -178,9 +182,7 @@ int Runner::run() {
             auto& slot = slots[i];
             if (slot.channelLost || !(fds[i + 1].revents & (POLLIN | POLLERR | POLLHUP))) continue;
             try {
-                while (slot.channel->read(packet)) {
-                    if (!impl_->filter || !impl_->filter(i, packet)) slot.peripheral->receive(packet);
-                }
+                while (slot.channel->read(packet)) slot.peripheral->receive(packet);
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "qb7720-emulator: %s\n", e.what());
                 slot.channelLost = true;

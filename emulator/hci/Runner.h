@@ -2,7 +2,9 @@
 // the model posts, and turns signals into requests (stop, drop the link, out of range).
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "Peripheral.h"
@@ -30,14 +32,13 @@ class Runner {
 
     // For the control object. post: from any thread, runs the job on the runner's thread. The rest
     // on that thread only. replace: the controller serves this bridge from now on, set up afresh.
-    // The filter sees each packet from a controller first and keeps it from the peripheral when it
-    // returns true.
+    // The refusal is asked before each controller's ATT server serves a read or write request.
     void post(std::function<void()> job);
     std::size_t size() const;
     Peripheral& peripheral(std::size_t slot);
-    UserChannel& channel(std::size_t slot);
     void replace(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> bridge);
-    void setFilter(std::function<bool(std::size_t slot, const Bytes& packet)> filter);
+    using Refusal = std::function<std::optional<std::uint8_t>(std::size_t slot, std::uint8_t opcode, std::uint16_t handle)>;
+    void setRefusal(Refusal refusal);
 
   private:
     struct Impl;

@@ -184,6 +184,34 @@ TEST_F(AttServerTest, RefusalsAsARealServerGivesThem) {
     EXPECT_TRUE(bridge->writes().empty());
 }
 
+// A refusal answers read and write requests in the model's place; write commands and discovery pass.
+TEST_F(AttServerTest, ARefusalAnswersRequestsInsteadOfTheModel) {
+    std::vector<std::pair<int, int>> asked;
+    server->setRefusal([&](std::uint8_t opcode, std::uint16_t handle) -> std::optional<std::uint8_t> {
+        asked.emplace_back(opcode, handle);
+        return 0x80;
+    });
+    struct Case {
+        const char* what;
+        Bytes request;
+        std::optional<Bytes> response;
+    };
+    const Case cases[] = {
+        {"write request", hex({0x12, 19, 0, 'x'}), hex({0x01, 0x12, 19, 0, 0x80})},
+        {"client configuration", hex({0x12, 16, 0, 1, 0}), hex({0x01, 0x12, 16, 0, 0x80})},
+        {"read", hex({0x0A, 3, 0}), hex({0x01, 0x0A, 3, 0, 0x80})},
+        {"read blob", hex({0x0C, 3, 0, 1, 0}), hex({0x01, 0x0C, 3, 0, 0x80})},
+        {"unknown handle", hex({0x0A, 0xFF, 0}), hex({0x01, 0x0A, 0xFF, 0, 0x01})},
+        {"write command", hex({0x52, 19, 0, 'y'}), std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ask(c.request), c.response) << c.what;
+    const std::vector<std::pair<int, int>> expected{{0x12, 19}, {0x12, 16}, {0x0A, 3}, {0x0C, 3}};
+    EXPECT_EQ(asked, expected);
+    ASSERT_EQ(bridge->writes().size(), 1u);
+    EXPECT_EQ(bridge->writes().back().value, hex({'y'}));
+    EXPECT_EQ(ask(hex({0x10, 1, 0, 0xFF, 0xFF, 0x00, 0x28})).value_or(Bytes{}).at(0), 0x11);
+}
+
 TEST_F(AttServerTest, WritesReachTheModel) {
     Bytes serial{0x52, 22, 0};
     const Bytes frame = protocol::encodeSetSerial(9600, 7, 2, 2);
