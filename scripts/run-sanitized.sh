@@ -9,8 +9,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQB_SANITIZE="$kind" \
 cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-# Even instrumented, the tests mostly wait (see run-tests.sh). Four address-sanitized tests on two
-# cores made closes outlast their wait and the next connects fail; one per core did not.
+# Even instrumented, the tests mostly wait (see run-tests.sh). With four address-sanitized tests on
+# two cores, a closed link stayed up and connects failed; one per core has not shown it.
 case $kind in
 address) jobs=${TEST_JOBS:-$(nproc)} ;;
 *) jobs=${TEST_JOBS:-$((2 * $(nproc)))} ;;
