@@ -2,7 +2,6 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -20,11 +19,6 @@ constexpr auto kJobTimeout = std::chrono::seconds(10);
 
 [[noreturn]] void unknown(const std::string& address) {
     throw sdbus::Error("org.qb7720.Error.UnknownDevice", "no bridge " + address);
-}
-
-std::string lower(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // The ATT error bluetoothd turns into the BlueZ error a test asks for.
@@ -80,13 +74,12 @@ struct Control::Impl : emud::ControlHost {
 
     void log(const std::string& line) override { std::fprintf(stderr, "qb7720-emulator: %s\n", line.c_str()); }
 
-    std::string addressOf(std::size_t slot) {
-        return lower(runner.peripheral(slot).controllerAddress().toString());
-    }
+    std::string addressOf(std::size_t slot) { return runner.peripheral(slot).controllerAddress().toString(); }
 
     std::size_t slotOf(const std::string& address) {
-        for (std::size_t i = 0; i < runner.size(); ++i) {
-            if (addressOf(i) == lower(address)) return i;
+        const auto wanted = platform::BluetoothAddress::parse(address);
+        for (std::size_t i = 0; wanted && i < runner.size(); ++i) {
+            if (runner.peripheral(i).controllerAddress() == *wanted) return i;
         }
         unknown(address);
     }

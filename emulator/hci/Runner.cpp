@@ -36,11 +36,8 @@ struct Runner::Impl {
     std::vector<Slot> slots;
     Runner::Refusal refusal;
 
-    void refuseThrough(std::size_t slot) {
-        slots.at(slot).peripheral->setAttRefusal([this, slot](std::uint8_t opcode, std::uint16_t handle) {
-            return refusal ? refusal(slot, opcode, handle) : std::nullopt;
-        });
-    }
+    // The slot's controller serves this bridge through a new peripheral, whose requests the refusal sees.
+    void serve(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> bridge);
 
     void wake() {
         const std::uint64_t one = 1;
@@ -89,14 +86,19 @@ std::unique_ptr<Peripheral> makePeripheral(UserChannel& channel, std::shared_ptr
 
 }  // namespace
 
+void Runner::Impl::serve(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> bridge) {
+    auto& s = slots.at(slot);
+    s.peripheral = makePeripheral(*s.channel, std::move(bridge), [this](std::function<void()> job) { post(std::move(job)); });
+    s.peripheral->setAttRefusal([this, slot](std::uint8_t opcode, std::uint16_t handle) {
+        return refusal ? refusal(slot, opcode, handle) : std::nullopt;
+    });
+}
+
 void Runner::add(std::unique_ptr<UserChannel> channel, std::shared_ptr<emulator::VirtualBridge> bridge) {
     Impl::Slot slot;
-    Impl* impl = impl_.get();
-    slot.peripheral =
-        makePeripheral(*channel, std::move(bridge), [impl](std::function<void()> job) { impl->post(std::move(job)); });
     slot.channel = std::move(channel);
     impl_->slots.push_back(std::move(slot));
-    impl_->refuseThrough(impl_->slots.size() - 1);
+    impl_->serve(impl_->slots.size() - 1, std::move(bridge));
 }
 
 void Runner::post(std::function<void()> job) {
@@ -112,14 +114,10 @@ Peripheral& Runner::peripheral(std::size_t slot) {
 }
 
 void Runner::replace(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> bridge) {
-    auto& s = impl_->slots.at(slot);
-    Impl* impl = impl_.get();
     // The new peripheral starts with a controller reset, which also ends any link the old one had.
-    s.peripheral.reset();
-    s.peripheral =
-        makePeripheral(*s.channel, std::move(bridge), [impl](std::function<void()> job) { impl->post(std::move(job)); });
-    impl_->refuseThrough(slot);
-    s.peripheral->start();
+    impl_->slots.at(slot).peripheral.reset();
+    impl_->serve(slot, std::move(bridge));
+    impl_->slots[slot].peripheral->start();
 }
 
 void Runner::setRefusal(Refusal refusal) {
