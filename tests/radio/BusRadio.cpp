@@ -146,6 +146,10 @@ void BusRadio::control(const char* method, In in, Out out) {
     out(reply);
 }
 
+void BusRadio::control(const char* method) {
+    control(method, [](sdbus::MethodCall&) {}, [](sdbus::MethodReply&) {});
+}
+
 BusRadio::BusRadio() {
     backend_ = std::make_unique<BusBackend>("bridges=0", std::vector<std::uint64_t>{});
     connection_ = sdbus::createSessionBusConnectionWithAddress(backend_->harness().address());

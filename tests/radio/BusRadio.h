@@ -45,7 +45,9 @@ class BusRadio : public TestRadio {
     // Returns once discovery has heard the bridge.
     virtual void hear(std::uint64_t address);
     sdbus::IConnection& connection() { return *connection_; }
-    std::mutex& mutex() { return mutex_; }
+    const std::shared_ptr<platform::Platform>& platform() const { return platform_; }
+    // A control method that takes and returns nothing.
+    void control(const char* method);
 
   private:
     void fail(const TestBridge& bridge, const char* call, int count);

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -26,16 +25,11 @@ bool onRealStack() {
     return value != nullptr && std::string(value) == "realstack";
 }
 
-RealStackRadio::RealStackRadio() : RealStackRadio(bluez::createPlatform()) {}
-
-RealStackRadio::RealStackRadio(std::shared_ptr<platform::Platform> platform)
-    : BusRadio(sdbus::createSystemBusConnection(), "org.qb7720.Emulator", platform), platform_(std::move(platform)) {
+RealStackRadio::RealStackRadio()
+    : BusRadio(sdbus::createSystemBusConnection(), "org.qb7720.Emulator", bluez::createPlatform()) {
     // Each test starts from silent bridges, a powered adapter and no devices left from the one before.
     setRadioOn(true);
-    std::lock_guard<std::mutex> lock(mutex());
-    sdbus::createProxy(connection(), "org.qb7720.Emulator", "/org/qb7720/emulator")
-        ->callMethod("Release")
-        .onInterface("org.qb7720.EmulatorControl1");
+    control("Release");
     auto root = sdbus::createProxy(connection(), "org.bluez", "/");
     ManagedObjects objects;
     root->callMethod("GetManagedObjects").onInterface("org.freedesktop.DBus.ObjectManager").storeResultsTo(objects);
@@ -58,7 +52,7 @@ void RealStackRadio::settle() {
 }
 
 void RealStackRadio::hear(std::uint64_t address) {
-    auto watcher = platform_->createBluetoothLEAdvertisementWatcher();
+    auto watcher = platform()->createBluetoothLEAdvertisementWatcher();
     std::mutex mutex;
     bool heard = false;
     watcher->addReceived([&](auto&, const platform::BluetoothLEAdvertisementReceivedEventArgs& a) {

@@ -21,9 +21,6 @@ class RealStackRadio : public BusRadio {
   protected:
     void hear(std::uint64_t address) override;
 
-  private:
-    explicit RealStackRadio(std::shared_ptr<platform::Platform> platform);
-    std::shared_ptr<platform::Platform> platform_;
 };
 
 }  // namespace qb::test
