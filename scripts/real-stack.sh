@@ -2,7 +2,8 @@
 # Runs a command against a real Linux Bluetooth stack: Debian's kernel under qemu on the host's root
 # (read-only), btvirt's virtual LE controllers, a system bus, Debian's stock bluetoothd on hci0, and
 # the project's HCI peripheral serving one bridge on each other controller. The command runs in the
-# current folder inside the guest; its exit status is this script's.
+# current folder inside the guest; its exit status is this script's, but 125 when the guest gave
+# none and 124 when the guest's kernel reported a bug under a command that succeeded.
 #
 #   scripts/real-stack.sh [--bridges N] [--logs DIR] [--peripheral PATH|none] [--timeout SECONDS]
 #                         [CONFIG] -- COMMAND [ARG...]
@@ -163,5 +164,10 @@ if [ ! -s "$logs/status" ]; then
     exit 125
 fi
 status=$(cat "$logs/status")
+# A kernel that hit a bug under the command leaves every later result in doubt, whatever the status.
+if grep -qE 'kernel BUG|list_del corruption|general protection fault|Oops:' "$logs/dmesg.log" 2>/dev/null; then
+    echo "real-stack: the guest's kernel reported a bug (see dmesg.log)" >&2
+    ((status != 0)) || status=124
+fi
 echo "real-stack: status $status after $(($(date +%s) - started)) s; logs in $logs" >&2
 exit "$status"

@@ -38,7 +38,11 @@ struct Peripheral::ModelListener : emulator::DeviceListener {
         });
     }
     void onConnectionChanged(bool) override {}
-    void onNameChanged(const std::string&) override {}
+    void onNameChanged(const std::string&) override {
+        post([target = owner, alive = alive] {
+            if (*alive) target->advertiseName();
+        });
+    }
     void onRemoved() override {}
 
     Peripheral* owner;
@@ -170,6 +174,15 @@ void Peripheral::setUpAdvertising() {
             });
 }
 
+void Peripheral::advertiseName() {
+    // Before the set-up reaches the advertising data, it reads the name itself.
+    if (state_ != State::Ready && state_ != State::Connected) return;
+    const std::string name = bridge_->name();
+    command(opcode::kLeSetAdvertisingData,
+            advertisingCommandParameters(bridgeAdvertisingData(name, bridge_->bridgeConfig().tag)));
+    command(opcode::kLeSetScanResponseData, advertisingCommandParameters(bridgeScanResponseData(name)));
+}
+
 void Peripheral::setAdvertising(bool on) {
     Bytes enable{static_cast<std::uint8_t>(on ? 1 : 0)};
     command(opcode::kLeSetAdvertiseEnable, enable, [this, on](std::uint8_t status, ByteView) {
@@ -298,6 +311,12 @@ void Peripheral::onConnected(const LeConnectionComplete& c) {
 void Peripheral::onDisconnected(const DisconnectionComplete& d) {
     if (d.status != 0 || d.handle != handle_) return;
     logf("disconnected (reason 0x%02x)", d.reason);
+    // Where a lost byte went, if any was lost: past the serial line's buffers, or never notified.
+    if (bridge_->droppedBytes() != 0 || bridge_->receiveDropped() != 0 || droppedNotifications_ != 0)
+        logf("lost so far: %llu written bytes past the transmit buffer, %llu received bytes, %llu notifications",
+             static_cast<unsigned long long>(bridge_->droppedBytes()),
+             static_cast<unsigned long long>(bridge_->receiveDropped()),
+             static_cast<unsigned long long>(droppedNotifications_));
     handle_ = kNoHandle;
     aclQueue_.clear();
     queuedBytes_ = 0;

@@ -95,6 +95,8 @@ class Peripheral {
 
     void setUp();
     void setUpAdvertising();
+    // The model's new name goes into the advertisement and the scan response.
+    void advertiseName();
     void setAdvertising(bool on);
     void repeatAdvertising();
     void finishStop();

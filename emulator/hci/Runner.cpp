@@ -24,6 +24,11 @@ struct Runner::Impl {
     struct Slot {
         std::unique_ptr<UserChannel> channel;
         std::unique_ptr<Peripheral> peripheral;
+        // A replaced peripheral ends its link before the new one resets the controller: a reset under
+        // a live link leaves the host's kernel to tear the connection down by itself, which Debian 12's
+        // kernel did with a list corruption. The new one waits, unstarted, for it.
+        std::unique_ptr<Peripheral> retiring;
+        std::chrono::steady_clock::time_point retireDeadline{};
         bool channelLost = false;
     };
 
@@ -52,6 +57,16 @@ struct Runner::Impl {
         wake();
     }
 
+    // The slot's new peripheral starts once the old one has stopped (or given up stopping).
+    void takeOverIfRetired(Slot& slot) {
+        if (!slot.retiring) return;
+        if (!slot.retiring->finished() && std::chrono::steady_clock::now() < slot.retireDeadline) return;
+        slot.retiring.reset();
+        slot.peripheral->start();
+    }
+
+    Peripheral& receiver(Slot& slot) { return slot.retiring ? *slot.retiring : *slot.peripheral; }
+
     void runJobs() {
         std::vector<std::function<void()>> now;
         {
@@ -69,7 +84,10 @@ Runner::Runner() : impl_(std::make_unique<Impl>()) {
 
 Runner::~Runner() {
     // Peripherals first: they leave the model before the channels close.
-    for (auto& slot : impl_->slots) slot.peripheral.reset();
+    for (auto& slot : impl_->slots) {
+        slot.retiring.reset();
+        slot.peripheral.reset();
+    }
     impl_->slots.clear();
     ::close(impl_->wakeFd);
 }
@@ -114,10 +132,15 @@ Peripheral& Runner::peripheral(std::size_t slot) {
 }
 
 void Runner::replace(std::size_t slot, std::shared_ptr<emulator::VirtualBridge> bridge) {
-    // The new peripheral starts with a controller reset, which also ends any link the old one had.
-    impl_->slots.at(slot).peripheral.reset();
+    auto& s = impl_->slots.at(slot);
+    // A peripheral replaced while still retiring never started: it has nothing to end.
+    if (!s.retiring) {
+        s.retiring = std::move(s.peripheral);
+        s.retiring->stop();
+        s.retireDeadline = std::chrono::steady_clock::now() + kStopGrace;
+    }
     impl_->serve(slot, std::move(bridge));
-    impl_->slots[slot].peripheral->start();
+    impl_->takeOverIfRetired(s);
 }
 
 void Runner::setRefusal(Refusal refusal) {
@@ -149,7 +172,7 @@ int Runner::run() {
         bool allDone = true;
         for (auto& slot : slots) {
             if (slot.channel->broken()) slot.channelLost = true;
-            allDone = allDone && (slot.channelLost || slot.peripheral->finished());
+            allDone = allDone && (slot.channelLost || (!slot.retiring && slot.peripheral->finished()));
         }
         if (allDone) break;
         if (stopping && std::chrono::steady_clock::now() > deadline) {
@@ -163,7 +186,7 @@ int Runner::run() {
         int timeout = kPollMs;
         const auto now = Peripheral::Clock::now();
         for (auto& slot : slots) {
-            if (auto due = slot.peripheral->nextTick()) {
+            if (auto due = impl_->receiver(slot).nextTick()) {
                 const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now).count();
                 timeout = std::clamp<int>(static_cast<int>(wait), 0, timeout);
             }
@@ -180,7 +203,7 @@ int Runner::run() {
             auto& slot = slots[i];
             if (slot.channelLost || !(fds[i + 1].revents & (POLLIN | POLLERR | POLLHUP))) continue;
             try {
-                while (slot.channel->read(packet)) slot.peripheral->receive(packet);
+                while (slot.channel->read(packet)) impl_->receiver(slot).receive(packet);
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "qb7720-emulator: %s\n", e.what());
                 slot.channelLost = true;
@@ -188,7 +211,9 @@ int Runner::run() {
         }
         impl_->runJobs();
         for (auto& slot : slots) {
-            if (!slot.channelLost) slot.peripheral->tick(Peripheral::Clock::now());
+            if (slot.channelLost) continue;
+            impl_->takeOverIfRetired(slot);
+            impl_->receiver(slot).tick(Peripheral::Clock::now());
         }
         if (impl_->stop && !stopping) {
             stopping = true;

@@ -31,7 +31,8 @@ class Runner {
     void request(Request request);
 
     // For the control object. post: from any thread, runs the job on the runner's thread. The rest
-    // on that thread only. replace: the controller serves this bridge from now on, set up afresh.
+    // on that thread only. replace: the controller serves this bridge from now on, set up afresh
+    // once the old peripheral has ended its link (peripheral(slot) is the new one at once).
     // The refusal is asked before each controller's ATT server serves a read or write request.
     void post(std::function<void()> job);
     std::size_t size() const;

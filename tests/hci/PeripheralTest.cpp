@@ -19,6 +19,33 @@ Bytes hex(std::initializer_list<int> values) {
     return out;
 }
 
+struct Advertisement {
+    std::optional<std::uint8_t> tag;
+    std::string name;
+};
+
+// An LE Set Advertising Data command's parameters, read as a scanner reads them.
+Advertisement readAdvertisement(const Bytes& data) {
+    Advertisement seen;
+    for (std::size_t at = 1; !data.empty() && at < 1u + data[0] && at < data.size();) {
+        const std::size_t length = data[at];
+        if (length == 0 || at + 1 + length > 1u + data[0]) {
+            ADD_FAILURE() << "malformed section at " << at;
+            break;
+        }
+        const std::uint8_t type = data[at + 1];
+        if (type == 0xFF) {
+            const auto company = static_cast<std::uint16_t>(data[at + 2] | data[at + 3] << 8);
+            seen.tag = protocol::bridgeTag(company, protocol::ByteView(data.data() + at + 4, length - 3));
+        } else if (type == 0x09) {
+            seen.name.assign(data.begin() + static_cast<std::ptrdiff_t>(at + 2),
+                             data.begin() + static_cast<std::ptrdiff_t>(at + 1 + length));
+        }
+        at += 1 + length;
+    }
+    return seen;
+}
+
 constexpr std::uint16_t kHandle = 0x0040;
 constexpr std::uint16_t kReceiveValue = 15;
 constexpr std::uint16_t kReceiveConfig = 16;
@@ -94,23 +121,9 @@ TEST_F(PeripheralTest, SetsTheControllerUpAndAdvertisesAsABridge) {
     // The advertisement read back as a scanner reads it: a bridge section with the tag, and the name.
     const Bytes& data = controller.commands[7].parameters;
     ASSERT_EQ(data.size(), 32u);
-    std::optional<std::uint8_t> tag;
-    std::string name;
-    for (std::size_t at = 1; at < 1u + data[0];) {
-        const std::size_t length = data[at];
-        ASSERT_GT(length, 0u);
-        ASSERT_LE(at + 1 + length, 1u + data[0]);
-        const std::uint8_t type = data[at + 1];
-        if (type == 0xFF) {
-            const auto company = static_cast<std::uint16_t>(data[at + 2] | data[at + 3] << 8);
-            tag = protocol::bridgeTag(company, protocol::ByteView(data.data() + at + 4, length - 3));
-        } else if (type == 0x09) {
-            name.assign(data.begin() + static_cast<std::ptrdiff_t>(at + 2), data.begin() + static_cast<std::ptrdiff_t>(at + 1 + length));
-        }
-        at += 1 + length;
-    }
-    EXPECT_EQ(tag, 0x30);
-    EXPECT_EQ(name, "QB7720-UART-1");
+    const auto seen = readAdvertisement(data);
+    EXPECT_EQ(seen.tag, 0x30);
+    EXPECT_EQ(seen.name, "QB7720-UART-1");
     EXPECT_EQ(controller.commands[8].parameters[0], 15);  // the name in the scan response too
 }
 
@@ -145,6 +158,27 @@ TEST_F(PeripheralTest, ARadioRepeatsItsAdvertisementItself) {
     startAdvertising();
     EXPECT_FALSE(peripheral->repeatsAdvertising());
     EXPECT_FALSE(peripheral->nextTick());
+}
+
+TEST_F(PeripheralTest, ARenamedBridgeAdvertisesItsNewName) {
+    for (bool linked : {false, true}) {
+        SCOPED_TRACE(linked ? "connected" : "advertising");
+        if (linked) controller.connect(kHandle + 1);
+        if (!linked) startAdvertising();
+        settle();
+        const std::size_t before = controller.commands.size();
+        const std::string name = linked ? "Bench-B" : "Bench-A";
+        bridge->setName(name);
+        ASSERT_TRUE(runUntil([&] { return count(opcode::kLeSetScanResponseData) >= (linked ? 3u : 2u); }));
+        std::optional<Advertisement> data;
+        for (std::size_t i = before; i < controller.commands.size(); ++i) {
+            if (controller.commands[i].opcode == opcode::kLeSetAdvertisingData)
+                data = readAdvertisement(controller.commands[i].parameters);
+        }
+        ASSERT_TRUE(data);
+        EXPECT_EQ(data->name, name);
+        EXPECT_EQ(data->tag, 0x30);
+    }
 }
 
 TEST(AdvertisingData, LongNamesAreShortenedToFit) {
