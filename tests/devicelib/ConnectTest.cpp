@@ -141,6 +141,7 @@ TEST_F(ConnectTest, FailsWithNullAndTellsTheCallback) {
 }
 
 TEST_F(ConnectTest, FailsWithNullWhenTheDeviceOrThePlatformFails) {
+    QB_NOT_ON_REAL_STACK("a controller that refuses the link");
     const std::string address = bridgeAddress();
     radio->failConnects(*bridge, 1);
     expectFailure(address.c_str(), "link not made");
@@ -243,6 +244,7 @@ TEST_F(ConnectTest, AFailedMtuRequestLeavesTheOutputsAlone) {
 }
 
 TEST_F(ConnectTest, EachConnectionHasItsOwnStreamAndMtu) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kTwoLinksAtOnce);
     qb::emulator::BridgeConfig small;
     small.mtu = 23;
     auto other = radio->addBridge(small);

@@ -88,6 +88,7 @@ TEST_F(FlowControlTest, AFileThroughALoopbackSlowerThanTheAirComesBackByteForByt
 }
 
 TEST_F(FlowControlTest, APauseHoldsSerialDataOfThatBridgeOnly) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kTwoLinksAtOnce);
     QB7720HANDLE* paused = connectAndListen();
     ASSERT_NE(paused, nullptr);
     qb::emulator::BridgeConfig config;

@@ -128,6 +128,7 @@ class EnumDevice : public EmulatorTest {
 };
 
 TEST_F(EnumDevice, ReportsNamedBridgesThatAdvertised) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kChosenAddressOrSignal);
     add(bridge("QB7720-A", 0xC2A1B3D4E5F6, -55, 0x31));
     // The daemon serves bridges only.
     if (emu) {
@@ -177,6 +178,7 @@ TEST_F(EnumDevice, CapacityLimitsTheEntriesWritten) {
 }
 
 TEST_F(EnumDevice, FirstRecordedAdvertisementDecides) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kChosenAddressOrSignal);
     auto b = add(bridge("QB7720-A", 0, -60));
     duringScan = [&] {
         advertiseRound();
@@ -220,6 +222,7 @@ TEST_F(EnumDevice, DeviceRemovedDuringTheScanIsNotReported) {
 }
 
 TEST_F(EnumDevice, LongNamesAreCutAtACharacterBoundary) {
+    QB_NOT_ON_REAL_STACK("a name longer than an advertisement carries");
     std::string longName;
     while (longName.size() < 300) longName += "\xC3\xA9";  // two bytes each
     add(bridge(longName, 0xC05100000201));

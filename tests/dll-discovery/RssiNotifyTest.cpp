@@ -69,6 +69,11 @@ class RssiNotify : public EmulatorTest {
             config.tag = tag;
             s.bridge = addBridge(config);
             s.bridge->setInRange(false);
+            if (qb::test::onRealStack()) {
+                // The controller's own address, and no measured signal strength.
+                s.address = s.bridge->address();
+                s.rssi = 127;
+            }
         }
         return s;
     }
@@ -100,6 +105,7 @@ class RssiNotify : public EmulatorTest {
 };
 
 TEST_F(RssiNotify, BridgeAdvertisementReachesTheCallback) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kChosenAddressOrSignal);
     const Sender first = sender(kAddress, -70, 0x30);
     const Sender edge = sender(0xC2A1B3D4E5F7, -128, 0xFF);
     EXPECT_EQ(QB7720RegisterRSSINotify(&recordA), 0);

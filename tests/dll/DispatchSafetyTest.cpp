@@ -164,6 +164,7 @@ void QB7720_CALL closeTheOther(void* context, const uint8_t*, uint32_t) {
 }
 
 TEST_F(DispatchSafetyTest, CallbacksThatCloseEachOthersDeviceDoNotDeadlock) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kTwoLinksAtOnce);
     const auto otherBridge = addBridge();
     const auto otherHandle = open(otherBridge);
     ASSERT_NE(otherHandle, nullptr);

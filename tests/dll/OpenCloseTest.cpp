@@ -97,6 +97,7 @@ TEST_P(OpenFailureTest, ReturnsNullAndListsNothing) {
         QB_IN_PROCESS_ONLY("fault injection at this stage");
     }
     if (!emu) {
+        QB_NOT_ON_REAL_STACK("a controller that refuses the link");
         radio->failConnects(*bridge, 1);
     } else if (failure.gattStatus) {
         emu->injectGattStatus(failure.op, platform::GattCommunicationStatus::Unreachable);

@@ -60,6 +60,7 @@ TEST_F(ParameterBlockTest, ReadFillsExactly512BytesOfEachArea) {
 // Every read asks for the whole capacity, so neither a short first piece nor a short piece later on
 // cuts the pieces that follow it.
 TEST_F(ParameterBlockTest, ReadWorksForEveryPieceSize) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kTwoLinksAtOnce);
     for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{5},
                                     std::size_t{20}, std::size_t{244}, std::size_t{512}}) {
         SCOPED_TRACE(piece);

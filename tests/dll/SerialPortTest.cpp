@@ -433,6 +433,7 @@ TEST_F(SerialPortTest, PauseBelongsToItsOwnBridge) {
 // The same with the bridges' own reports: a bridge whose slow line filled holds back its own writes
 // only.
 TEST_F(SerialPortTest, SlowBridgesPauseDoesNotHoldBackAnother) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kTwoLinksAtOnce);
     const auto slowBridge = addBridge();
     const auto slow = openUart(slowBridge);
     const auto fast = openUartWithMtu(247);

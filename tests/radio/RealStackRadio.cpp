@@ -2,6 +2,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -19,11 +20,6 @@ constexpr auto kHearTimeout = std::chrono::seconds(20);
 using ManagedObjects = std::map<sdbus::ObjectPath, std::map<std::string, std::map<std::string, sdbus::Variant>>>;
 
 }  // namespace
-
-bool onRealStack() {
-    const char* value = std::getenv("QB7720_TEST_BACKEND");
-    return value != nullptr && std::string(value) == "realstack";
-}
 
 RealStackRadio::RealStackRadio()
     : BusRadio(sdbus::createSystemBusConnection(), "org.qb7720.Emulator", bluez::createPlatform()) {
@@ -43,6 +39,18 @@ RealStackRadio::RealStackRadio()
 void RealStackRadio::failConnects(const TestBridge&, int) {
     throw std::runtime_error(
         "cannot run on the real stack: the HCI peripheral cannot make a controller refuse a link");
+}
+
+void RealStackRadio::removeDevice(std::uint64_t address) {
+    BusRadio::removeDevice(address);
+    std::string path = "/org/bluez/hci0/dev_";
+    for (char c : emulator::World::addressText(address)) path += c == ':' ? '_' : static_cast<char>(std::toupper(c));
+    auto adapter = sdbus::createProxy(connection(), "org.bluez", "/org/bluez/hci0");
+    try {
+        adapter->callMethod("RemoveDevice").onInterface("org.bluez.Adapter1").withArguments(sdbus::ObjectPath(path));
+    } catch (const sdbus::Error&) {
+        // bluetoothd never heard it: nothing to forget.
+    }
 }
 
 void RealStackRadio::settle() {

@@ -7,9 +7,6 @@
 
 namespace qb::test {
 
-// True when QB7720_TEST_BACKEND asks for the real stack.
-bool onRealStack();
-
 class RealStackRadio : public BusRadio {
   public:
     RealStackRadio();
@@ -17,10 +14,12 @@ class RealStackRadio : public BusRadio {
     // the peripheral cannot stage: throws, saying so.
     void failConnects(const TestBridge& bridge, int count) override;
     void settle() override;
+    // The bridge falls silent, and bluetoothd forgets it at once, as it would a temporary device
+    // once its timeout (30 s) has passed.
+    void removeDevice(std::uint64_t address) override;
 
   protected:
     void hear(std::uint64_t address) override;
-
 };
 
 }  // namespace qb::test

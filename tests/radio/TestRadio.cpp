@@ -20,6 +20,11 @@ bool onBus() {
 }
 #endif
 
+bool onRealStack() {
+    const char* value = std::getenv("QB7720_TEST_BACKEND");
+    return value != nullptr && std::string(value) == "realstack";
+}
+
 std::string TestBridge::addressText() const {
     auto text = emulator::World::addressText(address());
     for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

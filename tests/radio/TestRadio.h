@@ -17,6 +17,18 @@ namespace qb::test {
 
 // True when QB7720_TEST_BACKEND asks for the bus.
 bool onBus();
+// True when it asks for the real stack (QB7720_TEST_BACKEND=realstack), which is on a bus too.
+bool onRealStack();
+
+// btvirt (BlueZ 5.66) tells a peripheral's controller the central's handle for the link, not its own:
+// a central's second link at once carries nothing, and its end corrupts Debian 12's kernel.
+inline constexpr const char* kTwoLinksAtOnce = "two links at once (btvirt misnumbers the second)";
+// btvirt's controllers report no signal strength (127) and serve from their own address.
+inline constexpr const char* kChosenAddressOrSignal = "a bridge of a chosen address or signal strength";
+
+// Ends a test that needs what the real stack's controllers cannot give, saying what that is.
+#define QB_NOT_ON_REAL_STACK(why) \
+    if (::qb::test::onRealStack()) GTEST_SKIP() << "cannot run on the real stack: " << why
 
 class TestBridge {
   public:

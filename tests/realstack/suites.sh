@@ -17,7 +17,7 @@ if [ -z "${QB7720_REAL_STACK:-}" ]; then
     logs=${QB7720_WORLD_LOGS:-$build/world-logs}
     mkdir -p "$logs"
     cd "$root"
-    exec bash scripts/real-stack.sh --bridges "${QB7720_WORLD_BRIDGES:-3}" --logs "$logs" \
+    exec bash scripts/real-stack.sh --bridges "${QB7720_WORLD_BRIDGES:-5}" --logs "$logs" \
         --peripheral "$build/bin/qb7720-emulator" --timeout "${QB7720_REAL_STACK_TIMEOUT:-3000}" -- \
         bash "$0" "$build" "${suites[@]}"
 fi
