@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -16,6 +17,8 @@ namespace {
 
 // Under emulation an advertisement can take a few repeats to be reported.
 constexpr auto kHearTimeout = std::chrono::seconds(20);
+// The guest's bluetoothd keeps what it learnt here (a tmpfs of the rig's).
+constexpr const char* kBluetoothStorage = "/var/lib/bluetooth";
 
 using ManagedObjects = std::map<sdbus::ObjectPath, std::map<std::string, std::map<std::string, sdbus::Variant>>>;
 
@@ -34,11 +37,22 @@ RealStackRadio::RealStackRadio()
         if (ifaces.count("org.bluez.Device1") == 0) continue;
         adapter->callMethod("RemoveDevice").onInterface("org.bluez.Adapter1").withArguments(path);
     }
+    // bluetoothd names a device it hears again from its cache of names by address, and every test's
+    // bridges reuse the same controllers: a test's bridge must not wear the last one's name.
+    std::error_code ignored;
+    for (const auto& adapterDir : std::filesystem::directory_iterator(kBluetoothStorage, ignored)) {
+        std::filesystem::remove_all(adapterDir.path() / "cache", ignored);
+    }
 }
 
 void RealStackRadio::failConnects(const TestBridge&, int) {
     throw std::runtime_error(
         "cannot run on the real stack: the HCI peripheral cannot make a controller refuse a link");
+}
+
+void RealStackRadio::failWith(const TestBridge& bridge, Call call, platform::HResult code, int count) {
+    if (call == Call::Notify) throw std::runtime_error(std::string("cannot run on the real stack: ") + kRefusedSubscription);
+    BusRadio::failWith(bridge, call, code, count);
 }
 
 void RealStackRadio::removeDevice(std::uint64_t address) {

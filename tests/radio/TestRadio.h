@@ -23,6 +23,9 @@ bool onRealStack();
 // btvirt (BlueZ 5.66) tells a peripheral's controller the central's handle for the link, not its own:
 // a central's second link at once carries nothing, and its end corrupts Debian 12's kernel.
 inline constexpr const char* kTwoLinksAtOnce = "two links at once (btvirt misnumbers the second)";
+// bluetoothd 5.66 never answers an AcquireNotify whose descriptor write the bridge refuses, refuses
+// every later subscription as "Notify acquired", and crashes when it tidies the session up.
+inline constexpr const char* kRefusedSubscription = "a bridge that refuses a subscription (bluetoothd 5.66 hangs, then crashes)";
 // btvirt's controllers report no signal strength (127) and serve from their own address.
 inline constexpr const char* kChosenAddressOrSignal = "a bridge of a chosen address or signal strength";
 
