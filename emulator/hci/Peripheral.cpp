@@ -298,6 +298,18 @@ void Peripheral::onConnected(const LeConnectionComplete& c) {
         command(opcode::kDisconnect, w.take());
         return;
     }
+    if (repeatAdvertising_ && c.handle != kVirtualControllerHandle) {
+        // btvirt tells a peripheral the central's number for the link, which is not its own once the
+        // central holds another link: nothing sent on it would arrive, and the central's kernel
+        // (Debian 12's) corrupts its connection list when it gives up. Refused, and said why.
+        logf("refusing link 0x%03x: this virtual controller numbers it 0x%03x, as the central holds another link",
+             c.handle, kVirtualControllerHandle);
+        Writer w;
+        w.u16(kVirtualControllerHandle).u8(hci_error::kRemoteUserTerminated);
+        command(opcode::kDisconnect, w.take());
+        setAdvertising(true);
+        return;
+    }
     state_ = State::Connected;
     handle_ = c.handle;
     aclFree_ = aclTotal_;

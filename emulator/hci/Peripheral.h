@@ -41,6 +41,8 @@ class Peripheral {
     // advertising off and on again this often, so that scanners keep hearing the bridge.
     static constexpr std::uint16_t kVirtualControllerManufacturer = 1521;
     static constexpr std::chrono::milliseconds kMinRepeat{500};
+    // A virtual controller's own number for its first link (a peripheral has one at a time).
+    static constexpr std::uint16_t kVirtualControllerHandle = 0x002A;
 
     Peripheral(HciTransport& transport, std::shared_ptr<emulator::VirtualBridge> bridge, Post post, Log log);
     ~Peripheral();

@@ -46,7 +46,7 @@ Advertisement readAdvertisement(const Bytes& data) {
     return seen;
 }
 
-constexpr std::uint16_t kHandle = 0x0040;
+constexpr std::uint16_t kHandle = Peripheral::kVirtualControllerHandle;
 constexpr std::uint16_t kReceiveValue = 15;
 constexpr std::uint16_t kReceiveConfig = 16;
 
@@ -163,7 +163,7 @@ TEST_F(PeripheralTest, ARadioRepeatsItsAdvertisementItself) {
 TEST_F(PeripheralTest, ARenamedBridgeAdvertisesItsNewName) {
     for (bool linked : {false, true}) {
         SCOPED_TRACE(linked ? "connected" : "advertising");
-        if (linked) controller.connect(kHandle + 1);
+        if (linked) controller.connect(kHandle);
         if (!linked) startAdvertising();
         settle();
         const std::size_t before = controller.commands.size();
@@ -313,10 +313,26 @@ TEST_F(PeripheralTest, AdvertisesAgainAfterTheCentralLeaves) {
     controller.frameFromHost(kHandle, cid::kAtt, hex({0x0A, 3, 0}));
     settle();
     EXPECT_EQ(controller.aclSent.size(), sent);
-    controller.connect(kHandle + 1, 0x01, true);
+    controller.connect(kHandle, 0x01, true);
     ASSERT_TRUE(runUntil([&] { return peripheral->state() == Peripheral::State::Connected; }));
     EXPECT_EQ(peripheral->attMtu(), 23);
     EXPECT_EQ(bridge->clientConfiguration(kReceiveValue), 0);
+}
+
+// btvirt numbers a link for its peripheral as the central does: another number than the controller's
+// own once the central holds a second link, and nothing sent on it would arrive.
+TEST_F(PeripheralTest, AVirtualControllersMisnumberedLinkIsRefused) {
+    startAdvertising();
+    controller.connect(kHandle + 1);
+    ASSERT_TRUE(runUntil([&] { return count(opcode::kDisconnect) == 1; }));
+    for (const auto& command : controller.commands) {
+        if (command.opcode == opcode::kDisconnect) {
+            EXPECT_EQ(command.parameters, hex({kHandle & 0xFF, kHandle >> 8, 0x13}));
+        }
+    }
+    ASSERT_TRUE(runUntil([&] { return peripheral->advertising(); }));
+    EXPECT_EQ(peripheral->state(), Peripheral::State::Ready);
+    EXPECT_FALSE(bridge->connected());
 }
 
 TEST_F(PeripheralTest, OneLinkAtATime) {
