@@ -300,8 +300,8 @@ void Peripheral::onConnected(const LeConnectionComplete& c) {
     }
     if (repeatAdvertising_ && c.handle != kVirtualControllerHandle) {
         // btvirt tells a peripheral the central's number for the link, which is not its own once the
-        // central holds another link: nothing sent on it would arrive, and the central's kernel
-        // (Debian 12's) corrupts its connection list when it gives up. Refused, and said why.
+        // central holds another link: nothing sent on it would arrive. Refused at once, saying why,
+        // rather than left for the central to time out.
         logf("refusing link 0x%03x: this virtual controller numbers it 0x%03x, as the central holds another link",
              c.handle, kVirtualControllerHandle);
         Writer w;

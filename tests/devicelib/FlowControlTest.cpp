@@ -117,6 +117,7 @@ TEST_F(FlowControlTest, APauseHoldsSerialDataOfThatBridgeOnly) {
 }
 
 TEST_F(FlowControlTest, ACommandFrameDoesNotOvertakeDataWrittenBeforeIt) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kTwoLinksAtOnce);
     // A reset of the channel that overtook the data would empty the line of it.
     qb::emulator::BridgeConfig config;
     config.name = "QB-Order";
