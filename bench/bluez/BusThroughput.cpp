@@ -1,5 +1,5 @@
 // Notifications per second and write throughput of the BlueZ backend through a private bus and the
-// emulator daemon (StartNotify against AcquireNotify, WriteValue against AcquireWrite), with the
+// emulator daemon (StartNotify, WriteValue against AcquireWrite), with the
 // in-process emulator measured in the same run as the baseline.
 //
 //   qb_bluez_bench [count]     prints one line per path: the rate, and its ratio to the baseline
@@ -100,23 +100,13 @@ class BusBench {
         chars_ = vendor(*device_);
     }
 
-    double notifications(int count, bool acquire) {
+    double notifications(int count) {
         auto& receive = chars_[0xFFF1];
-        std::unique_ptr<sdbus::IConnection> other;
-        if (!acquire) {
-            // Another client's session leaves StartNotify as the only way in.
-            other = sdbus::createSessionBusConnectionWithAddress(harness_.address());
-            sdbus::createProxy(*other, "org.bluez",
-                               dynamic_cast<bluez::BluezCharacteristic&>(*receive).path())
-                ->callMethod("StartNotify")
-                .onInterface("org.bluez.GattCharacteristic1");
-        }
         std::atomic<int> got{0};
         auto token = receive->addValueChanged([&](auto&, const Bytes&) { ++got; });
         receive->writeClientCharacteristicConfigurationDescriptor(Cccd::Notify);
         const auto mode = dynamic_cast<bluez::BluezCharacteristic&>(*receive).notifyMode();
-        if ((mode == bluez::BluezCharacteristic::NotifyMode::Acquired) != acquire)
-            die("unexpected notify path");
+        if (mode != bluez::BluezCharacteristic::NotifyMode::Started) die("unexpected notify path");
         const std::uint16_t handle = receive->attributeHandle();
         const double r = rate(count, [&] {
             got = 0;
@@ -258,15 +248,13 @@ int main(int argc, char** argv) {
     const double localRequest = local.writes(count, GattWriteOption::WriteWithResponse);
 
     BusBench bus;
-    const double acquireNotify = bus.notifications(count, true);
-    const double startNotify = bus.notifications(count, false);
+    const double startNotify = bus.notifications(count);
     const double acquireWrite = bus.socketWrites(count);
     const double commandWrite = bus.commandWrites(count);
     const double requestWrite = bus.requestWrites(count);
 
     std::printf("notifications\n");
     print({{"in-process emulator (baseline)", localNotify, localNotify},
-           {"bus, AcquireNotify socket", acquireNotify, localNotify},
            {"bus, StartNotify (PropertiesChanged)", startNotify, localNotify}},
           "notifications");
     std::printf("writes without response\n");
@@ -278,7 +266,6 @@ int main(int argc, char** argv) {
     print({{"in-process emulator (baseline)", localRequest, localRequest},
            {"bus, WriteValue type=request", requestWrite, localRequest}},
           "writes");
-    std::printf("socket over bus: notifications %.2f x, writes %.2f x\n", acquireNotify / startNotify,
-                acquireWrite / commandWrite);
+    std::printf("socket over bus: writes %.2f x\n", acquireWrite / commandWrite);
     return 0;
 }

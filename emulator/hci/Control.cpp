@@ -10,6 +10,7 @@
 
 #include "AttPdu.h"
 #include "ControlObject.h"
+#include "ErrorMap.h"
 
 namespace qb::hci {
 namespace {
@@ -22,7 +23,10 @@ constexpr auto kJobTimeout = std::chrono::seconds(10);
 }
 
 // The ATT error bluetoothd turns into the BlueZ error a test asks for.
-std::uint8_t attErrorFor(const std::string& call, const std::string& name) {
+std::uint8_t attErrorFor(const std::string& call, const std::string& name, const std::string& message) {
+    // "Operation failed with ATT error: 0x04" names its code.
+    const auto code = bluez::mapBluezError(name, message);
+    if (bluez::isAttError(code) && (code & 0xFFu) != 0) return static_cast<std::uint8_t>(code & 0xFFu);
     if (name == "org.bluez.Error.NotPermitted") return call == "read" ? att_error::kReadNotPermitted : att_error::kWriteNotPermitted;
     if (name == "org.bluez.Error.NotAuthorized") return att_error::kInsufficientAuthorization;
     if (name == "org.bluez.Error.NotSupported") return att_error::kRequestNotSupported;
@@ -135,7 +139,7 @@ struct Control::Impl : emud::ControlHost {
         }
         std::uint8_t code = kind == Call::Read ? att_error::kReadNotPermitted : att_error::kWriteNotPermitted;
         if (kind == Call::Notify) code = att_error::kUnlikelyError;
-        if (error) code = attErrorFor(call, error->name);
+        if (error) code = attErrorFor(call, error->name, error->message);
         auto& queue = faults[{kind, slotOf(address)}];
         for (std::uint32_t i = 0; i < count; ++i) queue.push_back(code);
         log("control: the next " + std::to_string(count) + " " + call + " request(s) to " + address + " fail");

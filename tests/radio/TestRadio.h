@@ -26,6 +26,9 @@ inline constexpr const char* kTwoLinksAtOnce = "two links at once (btvirt misnum
 // bluetoothd 5.66 never answers an AcquireNotify whose descriptor write the bridge refuses, refuses
 // every later subscription as "Notify acquired", and crashes when it tidies the session up.
 inline constexpr const char* kRefusedSubscription = "a bridge that refuses a subscription (bluetoothd 5.66 hangs, then crashes)";
+// A bridge refuses a request only with an ATT error, and cannot refuse a write without response:
+// bluetoothd's plain "Operation failed" comes from the host's side.
+inline constexpr const char* kErrorWithoutAttCode = "a refusal without an ATT error, or of a write without response";
 // btvirt's controllers report no signal strength (127) and serve from their own address.
 inline constexpr const char* kChosenAddressOrSignal = "a bridge of a chosen address or signal strength";
 

@@ -1,12 +1,12 @@
 #include "Characteristic.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
+#include <thread>
 
 #include "Addressing.h"
 #include "Context.h"
@@ -74,7 +74,7 @@ BluezCharacteristic::BluezCharacteristic(std::shared_ptr<Context> context, std::
 
 BluezCharacteristic::~BluezCharacteristic() {
     context_->bus().unsubscribe(subscription_);
-    stopReader();
+    stopDelivery();
     std::lock_guard<std::mutex> lock(stateMutex_);
     if (writeFd_ >= 0) ::close(writeFd_);
     // A StartNotify session belongs to our bus name and ends with it; leaving it running here is
@@ -296,53 +296,18 @@ GattCommunicationStatus BluezCharacteristic::writeClientCharacteristicConfigurat
 GattCommunicationStatus BluezCharacteristic::enableNotify() {
     if (notifyMode() != NotifyMode::Off) return GattCommunicationStatus::Success;
     if (!connected()) return GattCommunicationStatus::Unreachable;
-    {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        resumeNotify_ = false;
-    }
-    stopReader();  // collects a reader that ended with a lost link
-    const auto flags = flagsFromTree();
-    if ((flags & prop::kNotify) != 0 && offers("NotifyAcquired")) {
-        sdbus::UnixFd acquired;
-        std::uint16_t mtu = 0;
-        bool ok = true;
-        try {
-            context_->bus().call(
-                path_, kCharIface, "AcquireNotify",
-                [](sdbus::MethodCall& m) { m << std::map<std::string, sdbus::Variant>{}; },
-                [&](sdbus::MethodReply& r) { r >> acquired >> mtu; });
-        } catch (const PlatformError& e) {
-            if (e.code() == hr::kDeviceNotConnected) throw;
-            ok = false;  // another client's StartNotify session: fall back to ours
-        }
-        if (ok) {
-            startReader(acquired.release());
-            return GattCommunicationStatus::Success;
-        }
-    }
+    // StartNotify, never AcquireNotify: bluetoothd writes acquired notifications to a non-blocking
+    // socket and drops each one that finds it full (about 160 queued), and 5.66 never answers an
+    // AcquireNotify whose descriptor write the device refuses, then crashes tidying it up. Its
+    // signals queue on the bus instead, and a refused StartNotify is answered.
     context_->bus().call(path_, kCharIface, "StartNotify", {}, {});
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    notifyMode_ = NotifyMode::Started;
+    startDelivery();
     return GattCommunicationStatus::Success;
 }
 
 GattCommunicationStatus BluezCharacteristic::disableNotify() {
-    {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        resumeNotify_ = false;
-    }
-    const NotifyMode mode = notifyMode();
-    if (mode == NotifyMode::Acquired) {
-        stopReader();
-        // Off at the bridge too before we return, and a new AcquireNotify is not refused as taken.
-        waitForDaemonToRelease("NotifyAcquired");
-        return GattCommunicationStatus::Success;
-    }
-    if (mode == NotifyMode::Started) {
-        {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            notifyMode_ = NotifyMode::Off;
-        }
+    if (notifyMode() == NotifyMode::Started) {
+        stopDelivery();
         try {
             context_->bus().call(path_, kCharIface, "StopNotify", {}, {});
         } catch (const PlatformError& e) {
@@ -353,117 +318,68 @@ GattCommunicationStatus BluezCharacteristic::disableNotify() {
     return GattCommunicationStatus::Success;
 }
 
-// The acquired socket and the reader's wake-up; owned jointly by the characteristic and its reader
-// thread, so a handler that drops the last reference on the reader thread leaves nothing dangling.
-struct BluezCharacteristic::NotifyChannel {
-    int fd = -1;
-    int wake = -1;
-    NotifyChannel(int f, int w) : fd(f), wake(w) {}
-    ~NotifyChannel() {
-        if (fd >= 0) ::close(fd);
-        if (wake >= 0) ::close(wake);
-    }
-    NotifyChannel(const NotifyChannel&) = delete;
-    NotifyChannel& operator=(const NotifyChannel&) = delete;
+struct BluezCharacteristic::Delivery {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Bytes> values;
+    bool stopped = false;
 };
 
-void BluezCharacteristic::startReader(int fd) {
-    auto channel = std::make_shared<NotifyChannel>(fd, ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    channel_ = channel;
-    notifyMode_ = NotifyMode::Acquired;
+void BluezCharacteristic::startDelivery() {
+    auto delivery = std::make_shared<Delivery>();
     std::weak_ptr<BluezCharacteristic> weak = weak_from_this();
-    reader_ = std::thread([channel, weak] { readerLoop(channel, weak); });
+    // Detached: a handler may wait for a lock that the caller switching notifications off holds (the
+    // library's, while it unsubscribes during a flood), so nobody may wait for this thread. It starts
+    // no delivery once stopped, and holds only the queue and a weak owner.
+    std::thread([delivery, weak] { deliveryLoop(delivery, weak); }).detach();
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    delivery_ = std::move(delivery);
+    notifyMode_ = NotifyMode::Started;
 }
 
-void BluezCharacteristic::stopReader() {
-    std::thread reader;
-    std::shared_ptr<NotifyChannel> channel;
+void BluezCharacteristic::stopDelivery() {
+    std::shared_ptr<Delivery> delivery;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
-        reader = std::move(reader_);
-        channel = std::move(channel_);
-        if (notifyMode_ == NotifyMode::Acquired) notifyMode_ = NotifyMode::Off;
+        notifyMode_ = NotifyMode::Off;
+        delivery = std::move(delivery_);
     }
-    if (channel && channel->wake >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(channel->wake, &one, sizeof one);
+    if (!delivery) return;
+    {
+        std::lock_guard<std::mutex> lock(delivery->mutex);
+        delivery->stopped = true;
+        delivery->values.clear();
     }
-    // The reader may outlive this call; the daemon hears the end now, not when the reader ends.
-    if (channel && channel->fd >= 0) ::shutdown(channel->fd, SHUT_RDWR);
-    // Not joined: its handler may be waiting for a lock our caller holds (the library's, while it
-    // unsubscribes during a flood), and joining would deadlock. It starts no delivery after the
-    // wake-up, ends once a delivery in flight returns, and holds only the channel and a weak owner.
-    if (reader.joinable()) reader.detach();
+    delivery->wake.notify_all();
 }
 
-void BluezCharacteristic::readerLoop(const std::shared_ptr<NotifyChannel>& channel,
-                                     std::weak_ptr<BluezCharacteristic> owner) {
-    std::uint8_t buffer[1024];
+void BluezCharacteristic::deliveryLoop(const std::shared_ptr<Delivery>& delivery,
+                                       std::weak_ptr<BluezCharacteristic> owner) {
     for (;;) {
-        pollfd fds[2] = {{channel->fd, POLLIN, 0}, {channel->wake, POLLIN, 0}};
-        const int ready = ::poll(fds, channel->wake >= 0 ? 2 : 1, -1);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            break;
+        Bytes value;
+        {
+            std::unique_lock<std::mutex> lock(delivery->mutex);
+            delivery->wake.wait(lock, [&] { return delivery->stopped || !delivery->values.empty(); });
+            if (delivery->stopped) return;
+            value = std::move(delivery->values.front());
+            delivery->values.pop_front();
         }
-        if (channel->wake >= 0 && (fds[1].revents & POLLIN) != 0) return;
-        if ((fds[0].revents & POLLIN) != 0) {
-            const ssize_t got = ::recv(channel->fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (got > 0) {
-                auto self = owner.lock();
-                if (!self) return;
-                self->deliver(Bytes(buffer, buffer + got));
-                continue;
-            }
-            if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-            break;  // end of stream: the link or the daemon dropped the socket
-        }
-        if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
+        auto self = owner.lock();
+        if (!self) return;
+        self->valueChanged_.invoke(*self, value);
     }
-    if (auto self = owner.lock()) {
-        std::lock_guard<std::mutex> lock(self->stateMutex_);
-        if (self->channel_ == channel && self->notifyMode_ == NotifyMode::Acquired) {
-            self->notifyMode_ = NotifyMode::Off;
-            // Like a StartNotify session, the subscription comes back with the link.
-            self->resumeNotify_ = true;
-            // The thread object stays joinable; stopReader or the destructor lets it go.
-        }
-    }
-}
-
-void BluezCharacteristic::resumeNotify() {
-    {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        if (!resumeNotify_) return;
-    }
-    std::lock_guard<std::mutex> op(opMutex_);
-    {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        if (!resumeNotify_) return;  // the caller switched notifications meanwhile
-    }
-    try {
-        enableNotify();
-    } catch (const PlatformError&) {
-        // The link went again; the next ServicesResolved tries once more.
-    }
-}
-
-void BluezCharacteristic::deliver(const Bytes& value) {
-    valueChanged_.invoke(*this, value);
 }
 
 void BluezCharacteristic::onTreeEvent(const TreeEvent& event) {
     if (event.path == devicePath_ && event.iface == kDeviceIface && event.kind == TreeEvent::Kind::Changed) {
         auto connectedNow = propAs<bool>(event.changed, "Connected");
         if (connectedNow && !*connectedNow) releaseWriteSocket();
-        auto resolved = propAs<bool>(event.changed, "ServicesResolved");
-        if (resolved && *resolved) resumeNotify();
         return;
     }
     if (event.path != path_ || event.iface != kCharIface || event.kind != TreeEvent::Kind::Changed) return;
     auto value = propAs<Bytes>(event.changed, "Value");
     if (!value) return;
+    std::shared_ptr<Delivery> delivery;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
         const auto now = std::chrono::steady_clock::now();
@@ -472,9 +388,12 @@ void BluezCharacteristic::onTreeEvent(const TreeEvent& event) {
             echoes_.pop_front();
             return;
         }
-        if (notifyMode_ != NotifyMode::Started) return;
+        if (notifyMode_ != NotifyMode::Started || !delivery_) return;
+        delivery = delivery_;
+        std::lock_guard<std::mutex> queue(delivery->mutex);
+        delivery->values.push_back(std::move(*value));
     }
-    deliver(*value);
+    delivery->wake.notify_one();
 }
 
 platform::EventToken BluezCharacteristic::addValueChanged(ValueChangedHandler handler) {

@@ -1,5 +1,5 @@
-// A remote characteristic: ReadValue/WriteValue, AcquireWrite and AcquireNotify sockets where the
-// characteristic offers them, StartNotify otherwise.
+// A remote characteristic: ReadValue/WriteValue, an AcquireWrite socket where the characteristic
+// offers one, and StartNotify for notifications.
 #pragma once
 
 #include <atomic>
@@ -39,7 +39,7 @@ class BluezCharacteristic : public platform::GattCharacteristic,
 
     const std::string& path() const { return path_; }
     // How notifications currently reach us (for tests and benchmarks).
-    enum class NotifyMode { Off, Acquired, Started };
+    enum class NotifyMode { Off, Started };
     NotifyMode notifyMode() const;
     bool writeAcquired() const;
 
@@ -57,14 +57,12 @@ class BluezCharacteristic : public platform::GattCharacteristic,
     void waitForDaemonToRelease(const char* acquiredProperty);
     platform::GattCommunicationStatus enableNotify();
     platform::GattCommunicationStatus disableNotify();
-    struct NotifyChannel;
-    void startReader(int fd);
-    void stopReader();
-    static void readerLoop(const std::shared_ptr<NotifyChannel>& channel,
-                           std::weak_ptr<BluezCharacteristic> owner);
-    void deliver(const platform::Bytes& value);
-    // Re-acquires notifications that a lost link ended, once the link is back.
-    void resumeNotify();
+    // Notifications reach the handlers on a thread of this characteristic's own, in order: a
+    // handler that takes its time holds up neither the bus nor another characteristic.
+    struct Delivery;
+    void startDelivery();
+    void stopDelivery();
+    static void deliveryLoop(const std::shared_ptr<Delivery>& delivery, std::weak_ptr<BluezCharacteristic> owner);
 
     std::shared_ptr<Context> context_;
     std::string path_;
@@ -79,15 +77,13 @@ class BluezCharacteristic : public platform::GattCharacteristic,
     int writeFd_ = -1;
     std::uint16_t writeMtu_ = 0;
     NotifyMode notifyMode_ = NotifyMode::Off;
-    std::shared_ptr<NotifyChannel> channel_;
-    std::thread reader_;
+    std::shared_ptr<Delivery> delivery_;
     // Values our own reads put into Value; the PropertiesChanged they cause is not a notification.
     struct Echo {
         platform::Bytes value;
         std::chrono::steady_clock::time_point at;
     };
     std::deque<Echo> echoes_;
-    bool resumeNotify_ = false;
 };
 
 }  // namespace qb::bluez
