@@ -259,6 +259,7 @@ TEST_F(DataPathTest, ModemSettingsReachTheBridge) {
 }
 
 TEST_F(DataPathTest, SettingsTheBridgeDidNotTakeAreReported) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kErrorWithoutAttCode);
     QB7720HANDLE* h = connectAndListen();
     ASSERT_NE(h, nullptr);
     gatt_stream_t* stream = streamOf(h);

@@ -21,6 +21,7 @@ std::size_t sightingCount() {
 }  // namespace
 
 TEST_F(ScanTest, ReportsBridgesOnlyWithAddressNameAndSignal) {
+    QB_NOT_ON_REAL_STACK(::qb::test::kChosenAddressOrSignal);
     qb::emulator::BridgeConfig second;
     second.name = "Workshop";
     second.rssi = -71;
@@ -105,6 +106,8 @@ TEST_F(ScanTest, ANullCallbackIsRefused) {
 }
 
 TEST_F(ScanTest, DiscoveryStopsWhenNotRenewedAndLastsWhileItIs) {
+    QB_NOT_ON_REAL_STACK("a second scan's reports of a known bridge: bluetoothd signals a device it knows "
+                         "only when its signal strength moves, and btvirt's never does");
     // The process scanner waits 2 s; this one is the same code with a shorter wait.
     std::atomic<int> reports{0};
     Scanner scanner([p = testPlatform()] { return p; }, std::chrono::milliseconds(400));
