@@ -355,6 +355,7 @@ void WindowDeviceTest::timedSendingEncodesLikeASingleSend() {
 }
 
 void WindowDeviceTest::timedSendingFailure() {
+    if (qb::test::onRealStack()) QSKIP("cannot run on the real stack: a refused write without response");
     BridgeConfig config;
     config.peer = qb::emulator::PeerKind::Sink;
     auto b = addBridge(config);
@@ -456,6 +457,7 @@ void WindowDeviceTest::unreadableFileGivesControlsBack() {
 }
 
 void WindowDeviceTest::writeFailureEndsTransfer() {
+    if (qb::test::onRealStack()) QSKIP("cannot run on the real stack: a refused write without response");
     BridgeConfig config;
     config.peer = qb::emulator::PeerKind::Sink;
     auto b = addBridge(config);

@@ -3,15 +3,17 @@
 # (QB7720_TEST_BACKEND=realstack), each bridge one of the HCI peripheral's controllers. Prints per
 # suite the tests run, passed, failed and skipped (with the skip's reason); the XML reports and the
 # rig's logs stay in LOGS (default BUILD-DIR/world-logs).
-#   tests/realstack/suites.sh BUILD-DIR [SUITE...]     (suites: dll devicelib discovery; default all)
+#   tests/realstack/suites.sh BUILD-DIR [SUITE...]     (suites: dll devicelib discovery terminal;
+#                                                      default all)
 # QB7720_WORLD_FILTER, a gtest filter, bounds each suite; QB7720_WORLD_LOGS moves the logs.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:?build folder}" && pwd)
 shift
 suites=("$@")
-((${#suites[@]})) || suites=(dll devicelib discovery)
-declare -A binary=([dll]=dll_core_tests [devicelib]=qb_devicelib_tests [discovery]=qb_dll_discovery_tests)
+((${#suites[@]})) || suites=(dll devicelib discovery terminal)
+declare -A binary=([dll]=dll_core_tests [devicelib]=qb_devicelib_tests [discovery]=qb_dll_discovery_tests
+    [terminal]=tst_window_device)
 
 if [ -z "${QB7720_REAL_STACK:-}" ]; then
     logs=${QB7720_WORLD_LOGS:-$build/world-logs}
@@ -31,8 +33,14 @@ for suite in "${suites[@]}"; do
     [ -x "$exe" ] || { echo "suites: no $exe"; failed=1; continue; }
     xml=$logs/$suite.xml
     rm -f "$xml"
-    timeout --kill-after=10 "${QB7720_WORLD_SUITE_LIMIT:-1500}" "$exe" --gtest_color=no \
-        --gtest_filter="${QB7720_WORLD_FILTER:-*}" --gtest_output="xml:$xml" >"$logs/$suite.log" 2>&1
+    if [ "$suite" = terminal ]; then
+        # A QtTest suite: offscreen, its report in JUnit's form; the filter does not apply.
+        QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 timeout --kill-after=10 "${QB7720_WORLD_SUITE_LIMIT:-1500}" \
+            "$exe" -o "$xml,junitxml" -o "-,txt" >"$logs/$suite.log" 2>&1
+    else
+        timeout --kill-after=10 "${QB7720_WORLD_SUITE_LIMIT:-1500}" "$exe" --gtest_color=no \
+            --gtest_filter="${QB7720_WORLD_FILTER:-*}" --gtest_output="xml:$xml" >"$logs/$suite.log" 2>&1
+    fi
     status=$?
     echo "suite $suite: exit status $status"
     ((status == 0)) || failed=1
@@ -40,15 +48,21 @@ for suite in "${suites[@]}"; do
 
 import sys, xml.etree.ElementTree as ET
 suite, path = sys.argv[1], sys.argv[2]
-cases = ET.parse(path).getroot().iter("testcase")
+# Comments kept: QtTest's JUnit report gives a skip only as a comment of type "skip".
+parser = ET.XMLParser(target=ET.TreeBuilder(insert_comments=True))
+cases = ET.parse(path, parser).getroot().iter("testcase")
 counts = {"passed": 0, "failed": 0, "skipped": 0}
 lines = []
 for c in cases:
     if c.get("status") == "notrun":
         continue
-    name = c.get("classname") + "." + c.get("name")
+    name = (c.get("classname") or "") + "." + c.get("name")
     failure = c.find("failure")
     skipped = c.find("skipped")
+    if skipped is None and failure is None:
+        for child in c:
+            if child.tag is ET.Comment and 'type="skip"' in (child.text or ""):
+                skipped = ET.Element("skipped", message=child.text.split('message="')[-1].split('"')[0])
     if failure is not None:
         counts["failed"] += 1
         lines.append("  FAILED  %s: %s" % (name, failure.get("message", "").splitlines()[0][:200] if failure.get("message") else ""))
