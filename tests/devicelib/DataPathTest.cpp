@@ -189,7 +189,6 @@ TEST_F(DataPathTest, NotificationNamesThatAreNoCharacteristicAreRefused) {
 }
 
 TEST_F(DataPathTest, AFailedSubscriptionLeavesTheClientConfigurationAlone) {
-    QB_NOT_ON_REAL_STACK(::qb::test::kRefusedSubscription);
     QB7720HANDLE* h = connectBridge();
     ASSERT_NE(h, nullptr);
     failNext(Operation::CharacteristicWriteCccd, platform::GattCommunicationStatus::Unreachable);

@@ -304,7 +304,6 @@ TEST_F(NotifyTest, UnregisterStopsDeliveryAndTurnsTheDescriptorOff) {
 }
 
 TEST_F(NotifyTest, DescriptorFailuresGiveTheirResults) {
-    QB_NOT_ON_REAL_STACK(::qb::test::kRefusedSubscription);
     // The daemon fails subscriptions with errors only: not with a status, not their unsubscriptions.
     if (emu) {
         emu->injectGattStatus(Operation::CharacteristicWriteCccd,

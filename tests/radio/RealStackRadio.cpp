@@ -50,11 +50,6 @@ void RealStackRadio::failConnects(const TestBridge&, int) {
         "cannot run on the real stack: the HCI peripheral cannot make a controller refuse a link");
 }
 
-void RealStackRadio::failWith(const TestBridge& bridge, Call call, platform::HResult code, int count) {
-    if (call == Call::Notify) throw std::runtime_error(std::string("cannot run on the real stack: ") + kRefusedSubscription);
-    BusRadio::failWith(bridge, call, code, count);
-}
-
 void RealStackRadio::removeDevice(std::uint64_t address) {
     BusRadio::removeDevice(address);
     std::string path = "/org/bluez/hci0/dev_";

@@ -14,8 +14,6 @@ class RealStackRadio : public BusRadio {
     // the peripheral cannot stage: throws, saying so.
     void failConnects(const TestBridge& bridge, int count) override;
     void settle() override;
-    // A refused subscription would leave bluetoothd to crash later, under the tests after this one.
-    void failWith(const TestBridge& bridge, Call call, platform::HResult code, int count) override;
     // The bridge falls silent, and bluetoothd forgets it at once, as it would a temporary device
     // once its timeout (30 s) has passed.
     void removeDevice(std::uint64_t address) override;

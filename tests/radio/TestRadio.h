@@ -23,9 +23,6 @@ bool onRealStack();
 // btvirt (BlueZ 5.66) tells a peripheral's controller the central's handle for the link, not its own:
 // a central's second link at once carries nothing, and its end corrupts Debian 12's kernel.
 inline constexpr const char* kTwoLinksAtOnce = "two links at once (btvirt misnumbers the second)";
-// bluetoothd 5.66 never answers an AcquireNotify whose descriptor write the bridge refuses, refuses
-// every later subscription as "Notify acquired", and crashes when it tidies the session up.
-inline constexpr const char* kRefusedSubscription = "a bridge that refuses a subscription (bluetoothd 5.66 hangs, then crashes)";
 // A bridge refuses a request only with an ATT error, and cannot refuse a write without response:
 // bluetoothd's plain "Operation failed" comes from the host's side.
 inline constexpr const char* kErrorWithoutAttCode = "a refusal without an ATT error, or of a write without response";
