@@ -224,10 +224,14 @@ bool BusRadio::discovering() {
     return adapter_->getProperty("Discovering").onInterface("org.bluez.Adapter1").get<bool>();
 }
 
-bool BusRadio::connectFromOutside(std::uint64_t address) {
+std::string BusRadio::devicePath(std::uint64_t address) {
     std::string name = emulator::World::addressText(address);
     for (char& c : name) c = c == ':' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const std::string path = "/org/bluez/hci0/dev_" + name;
+    return "/org/bluez/hci0/dev_" + name;
+}
+
+bool BusRadio::connectFromOutside(std::uint64_t address) {
+    const std::string path = devicePath(address);
     std::lock_guard<std::mutex> lock(mutex_);
     auto device = sdbus::createProxy(*connection_, "org.bluez", path);
     try {

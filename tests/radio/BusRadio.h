@@ -39,6 +39,8 @@ class BusRadio : public TestRadio {
     bool connectFromOutside(std::uint64_t address);
 
   protected:
+    // bluetoothd's object path of a device on hci0.
+    static std::string devicePath(std::uint64_t address);
     // Over a bus already there (the real stack's system bus), the control object under `controlName`.
     BusRadio(std::unique_ptr<sdbus::IConnection> connection, const std::string& controlName,
              std::shared_ptr<platform::Platform> platform);

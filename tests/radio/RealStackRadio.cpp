@@ -2,7 +2,6 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -52,8 +51,7 @@ void RealStackRadio::failConnects(const TestBridge&, int) {
 
 void RealStackRadio::removeDevice(std::uint64_t address) {
     BusRadio::removeDevice(address);
-    std::string path = "/org/bluez/hci0/dev_";
-    for (char c : emulator::World::addressText(address)) path += c == ':' ? '_' : static_cast<char>(std::toupper(c));
+    const std::string path = devicePath(address);
     auto adapter = sdbus::createProxy(connection(), "org.bluez", "/org/bluez/hci0");
     try {
         adapter->callMethod("RemoveDevice").onInterface("org.bluez.Adapter1").withArguments(sdbus::ObjectPath(path));
